@@ -1,0 +1,91 @@
+// Move-only owner for Win32 handles, told apart by their invalid value, and a
+// scope guard. One template instead of a wrapper per handle kind.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace kelvo {
+
+template <typename Traits>
+class UniqueHandle {
+public:
+    using pointer = typename Traits::pointer;
+
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(pointer value) noexcept : value_(value) {}
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : value_(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            reset(other.release());
+        }
+        return *this;
+    }
+    ~UniqueHandle() { reset(); }
+
+    pointer get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return value_ != Traits::invalid(); }
+
+    // Gives up ownership, for handles that pass to a caller.
+    pointer release() noexcept { return std::exchange(value_, Traits::invalid()); }
+
+    void reset(pointer value = Traits::invalid()) noexcept {
+        pointer old = std::exchange(value_, value);
+        if (old != Traits::invalid()) {
+            Traits::close(old);
+        }
+    }
+
+    // For out-parameters of creating calls; releases what was held.
+    pointer* put() noexcept {
+        reset();
+        return &value_;
+    }
+
+private:
+    pointer value_ = Traits::invalid();
+};
+
+struct KernelHandleTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::CloseHandle(h); }
+};
+
+// CreateFile reports failure with INVALID_HANDLE_VALUE, not NULL.
+struct FileHandleTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer h) noexcept { ::CloseHandle(h); }
+};
+
+using unique_handle = UniqueHandle<KernelHandleTraits>;
+using unique_hfile = UniqueHandle<FileHandleTraits>;
+
+template <typename F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F f) noexcept : f_(std::move(f)) {}
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+    ~ScopeExit() {
+        if (armed_) {
+            f_();
+        }
+    }
+    void dismiss() noexcept { armed_ = false; }
+
+private:
+    F f_;
+    bool armed_ = true;
+};
+
+template <typename F>
+ScopeExit<F> scope_exit(F f) noexcept {
+    return ScopeExit<F>(std::move(f));
+}
+
+}  // namespace kelvo

@@ -1,0 +1,100 @@
+#!/bin/sh
+# Starts and stops the Wine environment that one test run owns: an Xvfb display,
+# an initialised prefix and one persistent wineserver, so that each test binary
+# costs one Wine process and no cold server start.
+#
+#   wine-session.sh start STATE_DIR win32|win64
+#   wine-session.sh stop  STATE_DIR
+# Test binaries are then run through wine-run.sh STATE_DIR.
+set -eu
+cmd=$1
+state=$2
+
+stop() {
+    if [ -f "$state/env" ]; then
+        . "$state/env"
+        "$KELVO_WINESERVER" -k >/dev/null 2>&1 || true
+    fi
+    if [ -f "$state/xvfb.pid" ]; then
+        kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+        rm -f "$state/xvfb.pid"
+    fi
+}
+
+case "$cmd" in
+stop)
+    stop
+    exit 0
+    ;;
+start)
+    arch=$3
+    ;;
+*)
+    echo "usage: $0 start STATE_DIR win32|win64 | stop STATE_DIR" >&2
+    exit 2
+    ;;
+esac
+
+stop
+mkdir -p "$state"
+state=$(cd "$state" && pwd)
+
+if [ "$arch" = win32 ]; then
+    loader=/usr/lib/wine/wine
+    server=/usr/lib/wine/wineserver32
+    [ -x "$server" ] || server=/usr/lib/wine/wineserver
+else
+    loader=/usr/lib/wine/wine64
+    server=/usr/lib/wine/wineserver64
+    [ -x "$server" ] || server=/usr/lib/wine/wineserver
+fi
+
+# A display number nobody uses; the lock file is what Xvfb itself checks.
+display=
+n=90
+while [ $n -lt 190 ]; do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+        display=$n
+        break
+    fi
+    n=$((n + 1))
+done
+[ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
+
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+echo $! >"$state/xvfb.pid"
+i=0
+while [ ! -e "/tmp/.X11-unix/X$display" ]; do
+    i=$((i + 1))
+    [ $i -lt 100 ] || { echo "Xvfb did not start" >&2; cat "$state/xvfb.log" >&2; exit 1; }
+    sleep 0.1
+done
+
+cat >"$state/env" <<ENV
+export WINEPREFIX="$state/prefix"
+export WINEARCH=$arch
+export WINELOADER=$loader
+export WINESERVER=$server
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export DISPLAY=:$display
+export KELVO_WINE=$loader
+export KELVO_WINESERVER=$server
+ENV
+. "$state/env"
+
+# Output goes to files: a wineserver that inherits a pipe keeps it open and
+# whoever reads the pipe waits for ever.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$KELVO_WINE" wineboot -i >"$state/wineboot.log" 2>&1 </dev/null
+    "$KELVO_WINESERVER" -w
+fi
+"$KELVO_WINESERVER" -p >"$state/wineserver.log" 2>&1 </dev/null &
+# Wait until the server answers, bounded.
+i=0
+until "$KELVO_WINE" cmd /c exit >>"$state/wineboot.log" 2>&1 </dev/null; do
+    i=$((i + 1))
+    [ $i -lt 20 ] || { echo "wineserver did not come up" >&2; exit 1; }
+    sleep 0.5
+done
+echo "wine session ready: $arch prefix $WINEPREFIX on display :$display"

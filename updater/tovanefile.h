@@ -1,0 +1,12 @@
+// The updater's application object: start-up, single instance, modal dialog.
+#pragma once
+
+#include "ui/application.h"
+
+class CTovaneFileApp : public kelvo::ui::Application {
+public:
+    CTovaneFileApp();
+    BOOL InitInstance() override;
+};
+
+extern CTovaneFileApp theApp;

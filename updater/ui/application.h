@@ -1,0 +1,43 @@
+// Program start-up in place of an application framework: one application
+// object, whose InitInstance runs once on the main thread from WinMain.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+namespace kelvo::ui {
+
+class Application {
+public:
+    Application();
+    virtual ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // The return value is not used for a message loop: the program has none.
+    virtual BOOL InitInstance() = 0;
+
+    static Application* Current() noexcept;
+
+    HINSTANCE Instance() const noexcept;
+    HICON LoadIconResource(UINT id) const;
+
+    // The window that other threads find the program's dialog through.
+    void SetMainWindow(HWND hwnd) noexcept { mainWindow_.store(hwnd); }
+    HWND MainWindow() const noexcept { return mainWindow_.load(); }
+
+    // The executable's file name without extension: the caption of the
+    // program's own message boxes.
+    std::string Name() const;
+
+    // A message box with a string resource as text and the program's name as
+    // caption, owned by the main window when there is one.
+    int MessageBoxFromResource(UINT stringId, UINT type) const;
+
+private:
+    std::atomic<HWND> mainWindow_{nullptr};
+};
+
+}  // namespace kelvo::ui
