@@ -25,11 +25,12 @@ struct VirtualDevice {
     USHORT product;
     USHORT usagePage;
     USHORT usage;
+    USHORT inputLength;  // report-id byte included
 };
 
 const VirtualDevice kDevices[] = {
-    {"mouse", 0x0001, 0x0001, 0x0002},
-    {"keyboard", 0x0002, 0x0001, 0x0006},
+    {"mouse", 0x0001, 0x0001, 0x0002, 2},
+    {"keyboard", 0x0002, 0x0001, 0x0006, 14},
 };
 
 std::pair<USHORT, USHORT> VendorAndProduct(HANDLE device) {
@@ -170,7 +171,7 @@ TEST_P(DeviceTest, CapabilitiesAreThoseOfTheDevice) {
     ASSERT_TRUE(DirectCaps(read, expected));
     EXPECT_EQ(expected.UsagePage, GetParam().usagePage);
     EXPECT_EQ(expected.Usage, GetParam().usage);
-    EXPECT_GT(expected.InputReportByteLength, 0);
+    EXPECT_EQ(expected.InputReportByteLength, GetParam().inputLength);
 
     for (HANDLE handle : {read, write}) {
         HIDP_CAPS caps;
