@@ -1,7 +1,15 @@
 #include "tovanefiledlg.h"
 
+#include <process.h>
+
 #include "app_paths.h"
+#include "download_plan.h"
+#include "file_list.h"
+#include "file_names.h"
 #include "icon_layout.h"
+#include "manifest_text.h"
+#include "numbers.h"
+#include "version_rule.h"
 #include "resource.h"
 #include "ui/application.h"
 
@@ -13,7 +21,17 @@ namespace {
 
 const UINT_PTR kDownloadsDoneTimer = 1;
 
+// How long closing the dialog waits for a cancelled job before it ends the
+// dialog anyway; the job then touches nothing of the dialog any more.
+const DWORD kWorkerStopWaitMs = 3000;
+
 kelvo::ui::Application* App() { return kelvo::ui::Application::Current(); }
+
+std::uint32_t ReadProfileNumber(const char* section, const char* key, const std::string& file) {
+    char value[64] = {};
+    ::GetPrivateProfileStringA(section, key, "", value, sizeof value, file.c_str());
+    return tovane::ParseProfileUnsigned(value, 0);
+}
 
 }  // namespace
 
@@ -48,11 +66,13 @@ BOOL CTovaneFileDlg::OnInitDialog() {
     ::GetCurrentDirectoryA(MAX_PATH, tempCh);
     m_strAppDir = tovane::ProgramFolderFromCurrentDir(tempCh);
     std::string tempCs = tovane::LocalVersionFilePath(tempCh, m_strVerName);
-    m_nMainVer = ::GetPrivateProfileIntA("Kelvo", "MainVer", 0, tempCs.c_str());
-    m_nSubVer = ::GetPrivateProfileIntA("Kelvo", "SubVer", 0, tempCs.c_str());
+    m_nMainVer = ReadProfileNumber("Kelvo", "MainVer", tempCs);
+    m_nSubVer = ReadProfileNumber("Kelvo", "SubVer", tempCs);
 
     ::GetTempPathA(MAX_PATH, tempCh);
     m_strTempDir = tempCh;
+
+    StartWorker(1);
 
     ::ShowWindow(GetSafeHwnd(), SW_SHOWNORMAL);
     return TRUE;
@@ -78,11 +98,44 @@ bool CTovaneFileDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& 
             return true;
         }
         break;
-    case WM_NCDESTROY:
+    case tovane::WM_WORKER_STATUS: {
+        std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
+        SetStatus(text->c_str());
+        return true;
+    }
+    case tovane::WM_WORKER_PROGRESS:
+        switch (wParam) {
+        case tovane::kProgressShow:
+            m_progress.ShowWindow(SW_SHOW);
+            break;
+        case tovane::kProgressRange:
+            m_progress.SetRange(0, static_cast<short>(lParam));
+            break;
+        default:
+            m_progress.SetPos(static_cast<int>(lParam));
+            break;
+        }
+        return true;
+    case tovane::WM_WORKER_DONE:
+        OnWorkerDone();
+        return true;
+    case WM_DESTROY:
+        if (m_job) {
+            m_job->Detach();
+        }
+        break;
+    case WM_NCDESTROY: {
+        // Status texts still queued were never shown; free them.
+        MSG pending;
+        while (::PeekMessageA(&pending, GetSafeHwnd(), tovane::WM_WORKER_STATUS,
+                              tovane::WM_WORKER_STATUS, PM_REMOVE)) {
+            delete reinterpret_cast<std::string*>(pending.lParam);
+        }
         if (App() != nullptr) {
             App()->SetMainWindow(nullptr);
         }
         break;
+    }
     default:
         break;
     }
@@ -118,10 +171,117 @@ void CTovaneFileDlg::OnTimer(UINT_PTR nIDEvent) {
         // Killed first: the step below may sit in message boxes for longer
         // than the period, and must run once per worker run.
         ::KillTimer(GetSafeHwnd(), kDownloadsDoneTimer);
+        OnDownloadsDone(1);
     }
 }
 
 void CTovaneFileDlg::OnBnClickedUpdate() {
     SetStatus("Kelvo is updating, please wait...");
     ::EnableWindow(GetDlgItem(IDC_UPDATE), FALSE);
+    StartWorker(2);
+}
+
+int CTovaneFileDlg::StartWorker(std::int8_t mode) {
+    m_nMode = mode;
+    std::vector<tovane::DownloadItem> items;
+    if (mode == 1) {
+        items.push_back(tovane::ManifestDownload(m_strUrl, m_strTempDir, m_strVerName));
+    } else {
+        items = tovane::UpdateDownloads(m_strUrl, m_strTempDir, m_vecFiles);
+    }
+    auto job = std::make_shared<tovane::DownloadJob>(GetSafeHwnd(), mode, std::move(items));
+    auto* handOver = new std::shared_ptr<tovane::DownloadJob>(job);
+    auto thread = reinterpret_cast<HANDLE>(
+        ::_beginthreadex(nullptr, 0, &tovane::DownloadJob::WorkerProc, handOver, 0, nullptr));
+    if (thread == nullptr) {
+        // No job runs and no timer follows; the dialog keeps its status.
+        delete handOver;
+        return 1;
+    }
+    m_job = std::move(job);
+    m_worker.reset(thread);
+    return 1;
+}
+
+void CTovaneFileDlg::OnWorkerDone() {
+    if (m_job) {
+        m_results = m_job->Results();
+    }
+    // The thread has nothing left to do but return.
+    if (m_worker) {
+        ::WaitForSingleObject(m_worker.get(), kWorkerStopWaitMs);
+        m_worker.reset();
+    }
+    m_job.reset();
+    ::SetTimer(GetSafeHwnd(), kDownloadsDoneTimer, 500, nullptr);
+}
+
+void CTovaneFileDlg::StopWorker() {
+    if (!m_job) {
+        return;
+    }
+    m_job->Cancel();
+    m_job->Detach();
+    // The job only posts to this window, never sends, so waiting here cannot
+    // deadlock. A transfer that does not give up in time is left behind: it
+    // touches nothing of the dialog, and the process ends after the dialog.
+    if (m_worker) {
+        ::WaitForSingleObject(m_worker.get(), kWorkerStopWaitMs);
+        m_worker.reset();
+    }
+    m_job.reset();
+}
+
+void CTovaneFileDlg::OnCancel() {
+    StopWorker();
+    ModalDialog::OnCancel();
+}
+
+int CTovaneFileDlg::OnDownloadsDone(int) {
+    if (m_nMode != 1) {
+        return 1;
+    }
+    std::vector<char> ch(tovane::kManifestValueCapacity, '\0');
+    std::string cstrFilePath = m_strTempDir + m_strVerName + ".ini";
+
+    // A manifest that did not arrive this time is not read, even if an older
+    // file stands at the path: that would be a stale decision.
+    bool arrived = !m_results.empty() && m_results.front().ok;
+    m_results.clear();
+    if (!arrived) {
+        ::DeleteFileA(cstrFilePath.c_str());
+    }
+
+    ::GetPrivateProfileStringA("Programs", "Programs", "", ch.data(),
+                               static_cast<DWORD>(ch.size()), cstrFilePath.c_str());
+    std::vector<std::string> entries = tovane::SplitFileList(ch.data());
+    const std::string* unsafe = tovane::FindUnsafeName(entries);
+    std::string refusedName = unsafe != nullptr ? *unsafe : std::string();
+    if (unsafe == nullptr) {
+        m_vecFiles.insert(m_vecFiles.end(), entries.begin(), entries.end());
+        m_nNewMainVer = ReadProfileNumber("Kelvo", "MainVer", cstrFilePath);
+        m_nNewSubVer = ReadProfileNumber("Kelvo", "SubVer", cstrFilePath);
+    }
+    std::fill(ch.begin(), ch.end(), '\0');
+    ::GetPrivateProfileStringA("Kelvo", "UpdateInof", "", ch.data(),
+                               static_cast<DWORD>(ch.size()), cstrFilePath.c_str());
+    ::DeleteFileA(cstrFilePath.c_str());
+
+    if (unsafe != nullptr) {
+        // Names from the server become paths in two folders; one that is not
+        // a plain file name refuses the whole list before anything is fetched.
+        std::string message = "The update list on the server names a file that cannot be used "
+                              "safely: \"" + refusedName + "\". No update is offered.";
+        SetStatus(message.c_str());
+        return 0;
+    }
+    if (tovane::IsNewerVersion({m_nMainVer, m_nSubVer}, {m_nNewMainVer, m_nNewSubVer})) {
+        std::string tempCs = tovane::NotesForDisplay(ch.data());
+        ::SetWindowTextA(GetDlgItem(IDC_STATUS), tempCs.c_str());
+        ::EnableWindow(GetDlgItem(IDC_UPDATE), TRUE);
+        return 1;
+    }
+    // "Software does not need to update！" (full-width '！' in GBK)
+    SetStatus("Software does not need to update\xA3\xA1");
+    return 0;
 }

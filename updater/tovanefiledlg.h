@@ -5,11 +5,14 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "common/unique_handle.h"
 #include "ui/modal_dialog.h"
 #include "ui/progress_bar.h"
+#include "worker.h"
 
 class CTovaneFileDlg : public kelvo::ui::ModalDialog {
 public:
@@ -17,6 +20,8 @@ public:
     ~CTovaneFileDlg() override;
 
     int SetStatus(const char* text);
+    int StartWorker(std::int8_t mode);
+    int OnDownloadsDone(int flag);
 
 protected:
     void DoDataExchange() override;
@@ -27,6 +32,10 @@ protected:
     HCURSOR OnQueryDragIcon();
     void OnTimer(UINT_PTR nIDEvent);
     void OnBnClickedUpdate();
+    void OnCancel() override;
+    void OnWorkerDone();
+    // Cancels a running job and waits a bounded time for its thread.
+    void StopWorker();
 
     HICON m_hIcon;
     std::string m_strAppDir;
@@ -40,4 +49,9 @@ protected:
     std::uint32_t m_nNewMainVer;
     std::uint32_t m_nNewSubVer;
     kelvo::ui::ProgressBar m_progress;
+
+    std::shared_ptr<tovane::DownloadJob> m_job;
+    kelvo::unique_handle m_worker;
+    // Per listed file: whether its transfer succeeded, from the last update job.
+    std::vector<tovane::TransferResult> m_results;
 };

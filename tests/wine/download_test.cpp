@@ -1,0 +1,345 @@
+// DownloadFile against the fault-injecting test server: result, local file,
+// an older file at the path, and the progress calls, as a table of cases.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <psapi.h>
+#include <wininet.h>
+
+#include <atomic>
+#include <thread>
+
+#include "download.h"
+#include "net/internet.h"
+#include "support/driver.h"
+
+namespace kelvo::test {
+namespace {
+
+struct Call {
+    char op;  // 'S' show, 'R' range, 'P' position
+    int value;
+    bool operator==(const Call& o) const { return op == o.op && value == o.value; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Call& c) { return os << c.op << c.value; }
+
+class RecordingProgress : public tovane::DownloadProgress {
+public:
+    void Show() override { calls.push_back({'S', 0}); }
+    void SetRange(std::int16_t lower, std::int16_t upper) override {
+        EXPECT_EQ(lower, 0);
+        calls.push_back({'R', upper});
+    }
+    void SetPos(int pos) override { calls.push_back({'P', pos}); }
+
+    std::vector<Call> calls;
+    std::vector<int> Ranges() const { return Of('R'); }
+    std::vector<int> Positions() const { return Of('P'); }
+
+private:
+    std::vector<int> Of(char op) const {
+        std::vector<int> values;
+        for (const Call& c : calls) {
+            if (c.op == op) {
+                values.push_back(c.value);
+            }
+        }
+        return values;
+    }
+};
+
+// Byte i of a synthetic body, as the server generates it.
+unsigned char PatternByte(std::uint64_t i) { return static_cast<unsigned char>((i * 7 + i / 251) & 0xFF); }
+
+std::string Pattern(std::size_t size) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        s[i] = static_cast<char>(PatternByte(i));
+    }
+    return s;
+}
+
+class DownloadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = WinPath(Env("KELVO_HTTP_ROOT"));
+        port_ = Env("KELVO_HTTP_PORT");
+        ASSERT_FALSE(root_.empty() || port_.empty()) << "run under with-http-server.sh";
+        ::CreateDirectoryA((root_ + "\\dl").c_str(), nullptr);
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = info->name();
+        for (char& c : name) {
+            if (c == '/') c = '_';
+        }
+        local_ = FreshDir("download-" + name);
+    }
+
+    std::string Url(const std::string& name) const {
+        return "http://127.0.0.1:" + port_ + "/dl/" + name;
+    }
+    void Serve(const std::string& name, const std::string& body, const char* fault = nullptr) {
+        ASSERT_TRUE(WriteFile(root_ + "\\dl\\" + name, body));
+        std::string sidecar = root_ + "\\dl\\" + name + ".fault";
+        if (fault != nullptr) {
+            ASSERT_TRUE(WriteFile(sidecar, fault));
+        } else {
+            ::DeleteFileA(sidecar.c_str());
+        }
+    }
+
+    std::string root_;
+    std::string port_;
+    std::string local_;
+};
+
+struct DownloadCase {
+    const char* name;
+    std::size_t bodySize;
+    const char* fault;  // sidecar JSON or nullptr
+    int result;
+    // What stands at the local path afterwards: the whole body, the older
+    // file untouched, nothing, or a prefix of the body (cut-off transfers).
+    enum Local { Body, Older, Prefix } local;
+    std::vector<int> ranges;  // SetRange upper bounds, in order
+    bool positionsCoverBody;  // positions run 1..N with N >= chunks of the body
+};
+
+class DownloadTableTest : public DownloadTest, public ::testing::WithParamInterface<DownloadCase> {};
+
+TEST_P(DownloadTableTest, ResultFileAndProgress) {
+    const DownloadCase& c = GetParam();
+    std::string body = Pattern(c.bodySize);
+    Serve(c.name, body, c.fault);
+    const std::string older = "older file content";
+    std::string localPath = local_ + "\\" + c.name;
+    ASSERT_TRUE(WriteFile(localPath, older));
+
+    RecordingProgress progress;
+    int result = tovane::DownloadFile(Url(c.name).c_str(), localPath.c_str(), progress, true, nullptr);
+    EXPECT_EQ(result, c.result);
+
+    std::string content;
+    bool exists = ReadFile(localPath, content);
+    switch (c.local) {
+    case DownloadCase::Body:
+        EXPECT_TRUE(exists);
+        EXPECT_EQ(content.size(), body.size());
+        EXPECT_TRUE(content == body) << "content differs";
+        break;
+    case DownloadCase::Older:
+        EXPECT_TRUE(exists);
+        EXPECT_EQ(content, older) << "a failed request must not touch an existing file";
+        EXPECT_TRUE(progress.calls.empty()) << "no progress before the status is known";
+        break;
+    case DownloadCase::Prefix:
+        EXPECT_TRUE(exists);
+        EXPECT_LT(content.size(), body.size());
+        EXPECT_EQ(content, body.substr(0, content.size()));
+        break;
+    }
+    EXPECT_EQ(progress.Ranges(), c.ranges);
+    if (c.local != DownloadCase::Older) {
+        ASSERT_GE(progress.calls.size(), 2u);
+        EXPECT_EQ(progress.calls[0], (Call{'S', 0})) << "the update job shows the bar first";
+        EXPECT_EQ(progress.calls[1], (Call{'P', 0})) << "and resets it to 0";
+    }
+    if (c.positionsCoverBody) {
+        std::vector<int> positions = progress.Positions();
+        ASSERT_FALSE(positions.empty());
+        for (std::size_t i = 1; i < positions.size(); ++i) {
+            EXPECT_EQ(positions[i], static_cast<int>(i)) << "positions count the non-empty reads";
+        }
+        EXPECT_GE(static_cast<std::size_t>(positions.back()), (c.bodySize + 10239) / 10240);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Server, DownloadTableTest,
+    ::testing::Values(
+        // 2.5 chunks announced: 2 steps, range 0..2.
+        DownloadCase{"two_and_a_half", 25600, nullptr, 1, DownloadCase::Body, {2}, true},
+        DownloadCase{"exactly_one_chunk", 10240, nullptr, 1, DownloadCase::Body, {1}, true},
+        DownloadCase{"short_body", 100, nullptr, 1, DownloadCase::Body, {}, true},
+        DownloadCase{"no_length", 30000, R"({"no_length": true})", 1, DownloadCase::Body, {}, true},
+        DownloadCase{"chunked", 30000, R"({"chunked": true})", 1, DownloadCase::Body, {}, true},
+        DownloadCase{"empty_body", 0, nullptr, 1, DownloadCase::Body, {}, false},
+        DownloadCase{"not_found", 5000, R"({"status": 404})", 0, DownloadCase::Older, {}, false},
+        DownloadCase{"server_error", 5000, R"({"status": 500})", 0, DownloadCase::Older, {}, false},
+        DownloadCase{"moved", 5000, R"({"status": 302})", 0, DownloadCase::Older, {}, false},
+        DownloadCase{"slow_first_byte", 20480, R"({"delay_first": 3})", 1, DownloadCase::Body, {2},
+                     true},
+        // Cut off mid-way: what arrived stays, the result says failure.
+        DownloadCase{"reset_mid_body", 40000, R"({"reset_after": 15000})", 0, DownloadCase::Prefix,
+                     {3}, false},
+        DownloadCase{"reset_mid_chunked", 40000, R"({"chunked": true, "reset_after": 15000})", 0,
+                     DownloadCase::Prefix, {}, false},
+        // More announced than sent, then the connection closes: every byte
+        // sent is written, but the body is incomplete, so the result is 0.
+        DownloadCase{"short_of_length", 20000, R"({"length": 30720})", 0, DownloadCase::Body, {3},
+                     false},
+        // Step count 70000 passes its low 16 bits to the control: 4464.
+        DownloadCase{"range_low_half", 20000, R"({"length": 716800000})", 0, DownloadCase::Body,
+                     {4464}, false},
+        // Too large for 32 bits: read as INT32_MAX, 209715 steps, low half 13107.
+        DownloadCase{"length_overflows", 20000, R"({"length": "99999999999"})", 0,
+                     DownloadCase::Body, {13107}, false},
+        // Not a number: no range, and nothing to hold the body against.
+        DownloadCase{"length_not_a_number", 20000, R"({"length": "lots"})", 1, DownloadCase::Body,
+                     {}, false}),
+    [](const ::testing::TestParamInfo<DownloadCase>& info) { return std::string(info.param.name); });
+
+TEST_F(DownloadTest, CheckJobSetsButNeverShowsTheBar) {
+    Serve("check.ini", Pattern(25600));
+    RecordingProgress progress;
+    std::string path = local_ + "\\check.ini";
+    ASSERT_EQ(tovane::DownloadFile(Url("check.ini").c_str(), path.c_str(), progress, false, nullptr), 1);
+    for (const Call& c : progress.calls) {
+        EXPECT_NE(c.op, 'S');
+    }
+    EXPECT_EQ(progress.Ranges(), std::vector<int>{2});
+    EXPECT_FALSE(progress.Positions().empty());
+    EXPECT_NE(progress.Positions().front(), 0) << "no reset to 0 in the check job";
+}
+
+TEST_F(DownloadTest, RefusedConnectionFailsFastWithoutAFile) {
+    std::string url = "http://127.0.0.1:" + Env("KELVO_CLOSED_PORT") + "/dl/x";
+    std::string path = local_ + "\\refused.bin";
+    RecordingProgress progress;
+    DWORD start = ::GetTickCount();
+    EXPECT_EQ(tovane::DownloadFile(url.c_str(), path.c_str(), progress, true, nullptr), 0);
+    EXPECT_LT(::GetTickCount() - start, 10000u);
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_TRUE(progress.calls.empty());
+}
+
+TEST_F(DownloadTest, LocalFileThatCannotBeCreatedFails) {
+    Serve("nofolder.bin", Pattern(1000));
+    std::string path = local_ + "\\missing-folder\\nofolder.bin";
+    RecordingProgress progress;
+    EXPECT_EQ(tovane::DownloadFile(Url("nofolder.bin").c_str(), path.c_str(), progress, true, nullptr), 0);
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_TRUE(progress.calls.empty());
+}
+
+TEST_F(DownloadTest, OtherSchemeIsStillSentAsHttp) {
+    Serve("scheme.bin", Pattern(3000));
+    std::string url = "ftp://127.0.0.1:" + port_ + "/dl/scheme.bin";
+    std::string path = local_ + "\\scheme.bin";
+    RecordingProgress progress;
+    EXPECT_EQ(tovane::DownloadFile(url.c_str(), path.c_str(), progress, true, nullptr), 1);
+    std::string content;
+    EXPECT_TRUE(ReadFile(path, content));
+    EXPECT_EQ(content, Pattern(3000));
+}
+
+TEST_F(DownloadTest, NeitherReadsNorFillsTheCache) {
+    std::string path = local_ + "\\cached.ini";
+    RecordingProgress progress;
+    Serve("cached.ini", "first");
+    ASSERT_EQ(tovane::DownloadFile(Url("cached.ini").c_str(), path.c_str(), progress, true, nullptr), 1);
+    Serve("cached.ini", "second, longer");
+    ASSERT_EQ(tovane::DownloadFile(Url("cached.ini").c_str(), path.c_str(), progress, true, nullptr), 1);
+    std::string content;
+    ASSERT_TRUE(ReadFile(path, content));
+    EXPECT_EQ(content, "second, longer") << "a cached copy was used";
+
+    DWORD size = 0;
+    BOOL inCache = ::GetUrlCacheEntryInfoA(Url("cached.ini").c_str(), nullptr, &size);
+    DWORD error = ::GetLastError();
+    EXPECT_FALSE(inCache);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "the body was written to the cache";
+}
+
+TEST_F(DownloadTest, LargeBodyStreamsWithFlatMemory) {
+    const std::uint64_t size = 96ull * 1024 * 1024;
+    ASSERT_TRUE(WriteFile(root_ + "\\dl\\large.bin.fault", "{\"synthetic\": " + std::to_string(size) + "}"));
+    ::DeleteFileA((root_ + "\\dl\\large.bin").c_str());
+    std::string path = local_ + "\\large.bin";
+
+    // Wine reports no private bytes; the working set is what it measures.
+    auto workingSet = [] {
+        PROCESS_MEMORY_COUNTERS now = {};
+        now.cb = sizeof now;
+        ::GetProcessMemoryInfo(::GetCurrentProcess(), &now, sizeof now);
+        return now.WorkingSetSize;
+    };
+    const SIZE_T before = workingSet();
+    ASSERT_GT(before, 0u) << "GetProcessMemoryInfo reports no working set";
+    std::atomic<bool> done{false};
+    std::atomic<SIZE_T> peak{before};
+    std::thread sampler([&] {
+        while (!done) {
+            SIZE_T now = workingSet();
+            if (now > peak) {
+                peak = now;
+            }
+            ::Sleep(10);
+        }
+    });
+    RecordingProgress progress;
+    int result = tovane::DownloadFile(Url("large.bin").c_str(), path.c_str(), progress, true, nullptr);
+    done = true;
+    sampler.join();
+    EXPECT_EQ(result, 1);
+    // The body is never held whole: the working set grows by far less than it.
+    EXPECT_LT(peak.load(), before + 16 * 1024 * 1024)
+        << "working set peaked at " << peak.load() << " bytes, " << before << " before";
+
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    ASSERT_TRUE(::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes));
+    std::uint64_t written = (static_cast<std::uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+    EXPECT_EQ(written, size);
+    // Spot checks of the content at a few offsets.
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    for (std::uint64_t offset : {0ull, 10240ull * 1000 + 17, size - 1}) {
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+        unsigned char byte = 0;
+        DWORD read = 0;
+        ASSERT_TRUE(::ReadFile(file, &byte, 1, &read, nullptr));
+        EXPECT_EQ(byte, PatternByte(offset)) << "at offset " << offset;
+    }
+    ::CloseHandle(file);
+    ::DeleteFileA(path.c_str());
+
+}
+
+// Closing the session handle aborts a blocked read on Windows; Wine's
+// WinInet lets the read run on until data or an error comes. Either way the
+// transfer must end as a failure, and no later transfer may start.
+TEST_F(DownloadTest, CancelEndsTheTransferAsAFailure) {
+    Serve("hang.bin", Pattern(50000), R"({"stall": 4})");
+    std::string path = local_ + "\\hang.bin";
+    tovane::net::TransferCancel cancel;
+    std::atomic<int> result{-1};
+    RecordingProgress progress;
+    std::thread worker([&] {
+        result = tovane::DownloadFile(Url("hang.bin").c_str(), path.c_str(), progress, true, &cancel);
+    });
+    ::Sleep(1000);
+    DWORD start = ::GetTickCount();
+    cancel.Cancel();
+    bool ended = WaitUntil([&] { return result.load() != -1; }, 15000);
+    DWORD elapsed = ::GetTickCount() - start;
+    if (!ended) {
+        worker.detach();
+        FAIL() << "the transfer did not end within 15 s of the cancel";
+    }
+    worker.join();
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_LT(elapsed, 10000u);
+    std::string content;
+    if (ReadFile(path, content)) {
+        EXPECT_EQ(content, Pattern(content.size())) << "what was written is a prefix of the body";
+    }
+
+    // A cancelled canceller refuses the next transfer at once.
+    RecordingProgress later;
+    EXPECT_EQ(tovane::DownloadFile(Url("hang.bin").c_str(), path.c_str(), later, true, &cancel), 0);
+    EXPECT_TRUE(later.calls.empty());
+}
+
+}  // namespace
+}  // namespace kelvo::test

@@ -1,0 +1,162 @@
+// The resources of Tovane.exe as the loader sees them: dialog template 102,
+// icon 128, string 103.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "support/driver.h"
+
+namespace kelvo::test {
+namespace {
+
+class ResourceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        module_ = ::LoadLibraryExA(WinPath(Env("KELVO_TOVANE_EXE")).c_str(), nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(module_, nullptr) << "cannot load Tovane.exe as data";
+    }
+    void TearDown() override {
+        if (module_ != nullptr) {
+            ::FreeLibrary(module_);
+        }
+    }
+    const BYTE* Resource(LPCSTR type, LPCSTR name, DWORD* size) {
+        HRSRC found = ::FindResourceA(module_, name, type);
+        if (found == nullptr) {
+            return nullptr;
+        }
+        *size = ::SizeofResource(module_, found);
+        return static_cast<const BYTE*>(::LockResource(::LoadResource(module_, found)));
+    }
+    HMODULE module_ = nullptr;
+};
+
+// Reads the variable parts of an extended dialog template.
+class TemplateReader {
+public:
+    explicit TemplateReader(const BYTE* p) : p_(p) {}
+    template <typename T>
+    T Get() {
+        T value;
+        std::memcpy(&value, p_, sizeof value);
+        p_ += sizeof value;
+        return value;
+    }
+    // A string, or an ordinal written as 0xFFFF + id ("#id").
+    std::wstring SzOrOrdinal() {
+        WORD first = Get<WORD>();
+        if (first == 0xFFFF) {
+            return L"#" + std::to_wstring(Get<WORD>());
+        }
+        std::wstring s;
+        for (WORD c = first; c != 0; c = Get<WORD>()) {
+            s += static_cast<wchar_t>(c);
+        }
+        return s;
+    }
+    void AlignDword(const BYTE* base) {
+        while ((p_ - base) % 4 != 0) {
+            ++p_;
+        }
+    }
+    const BYTE* Where() const { return p_; }
+    void Skip(std::size_t n) { p_ += n; }
+
+private:
+    const BYTE* p_;
+};
+
+struct ControlExpect {
+    DWORD id;
+    const wchar_t* cls;
+    const wchar_t* text;
+    short x, y, cx, cy;
+    DWORD style;
+    DWORD exStyle;
+};
+
+TEST_F(ResourceTest, DialogTemplateAsDesigned) {
+    DWORD size = 0;
+    const BYTE* base = Resource(MAKEINTRESOURCEA(5) /* RT_DIALOG */, MAKEINTRESOURCEA(102), &size);
+    ASSERT_NE(base, nullptr);
+    TemplateReader r(base);
+    EXPECT_EQ(r.Get<WORD>(), 1);       // dlgVer
+    EXPECT_EQ(r.Get<WORD>(), 0xFFFF);  // extended template
+    EXPECT_EQ(r.Get<DWORD>(), 0u);     // help id
+    EXPECT_EQ(r.Get<DWORD>(), 0x00040000u) << "WS_EX_APPWINDOW";
+    EXPECT_EQ(r.Get<DWORD>(), 0x90CA1AC8u);
+    WORD count = r.Get<WORD>();
+    EXPECT_EQ(count, 4);
+    EXPECT_EQ(r.Get<short>(), 0);
+    EXPECT_EQ(r.Get<short>(), 0);
+    EXPECT_EQ(r.Get<short>(), 207);
+    EXPECT_EQ(r.Get<short>(), 127);
+    EXPECT_EQ(r.SzOrOrdinal(), L"") << "no menu";
+    EXPECT_EQ(r.SzOrOrdinal(), L"") << "the platform's dialog class";
+    EXPECT_EQ(r.SzOrOrdinal(), L"Update");
+    EXPECT_EQ(r.Get<WORD>(), 9) << "point size";
+    EXPECT_EQ(r.Get<WORD>(), 0) << "weight";
+    EXPECT_EQ(r.Get<BYTE>(), 0) << "italic";
+    EXPECT_EQ(r.Get<BYTE>(), 1) << "DEFAULT_CHARSET";
+    EXPECT_EQ(r.SzOrOrdinal(), L"MS Shell Dlg");
+
+    const ControlExpect expected[] = {
+        {1001, L"#128", L"Update", 86, 106, 50, 14, 0x58010001, 0},
+        {2, L"#128", L"Close", 150, 106, 50, 14, 0x50010000, 0},
+        {1002, L"msctls_progress32", L"", 7, 84, 192, 14, 0x40800000, 0x20},
+        {1003, L"#129", L"", 7, 7, 189, 66, 0x500118C4, 0},
+    };
+    for (const ControlExpect& e : expected) {
+        if (count-- == 0) {
+            break;
+        }
+        r.AlignDword(base);
+        SCOPED_TRACE("control " + std::to_string(e.id));
+        EXPECT_EQ(r.Get<DWORD>(), 0u);  // help id
+        EXPECT_EQ(r.Get<DWORD>(), e.exStyle);
+        EXPECT_EQ(r.Get<DWORD>(), e.style);
+        EXPECT_EQ(r.Get<short>(), e.x);
+        EXPECT_EQ(r.Get<short>(), e.y);
+        EXPECT_EQ(r.Get<short>(), e.cx);
+        EXPECT_EQ(r.Get<short>(), e.cy);
+        EXPECT_EQ(r.Get<DWORD>(), e.id);
+        std::wstring cls = r.SzOrOrdinal();
+        EXPECT_EQ(_wcsicmp(cls.c_str(), e.cls), 0);
+        EXPECT_EQ(r.SzOrOrdinal(), e.text);
+        WORD extra = r.Get<WORD>();
+        r.Skip(extra);
+    }
+}
+
+TEST_F(ResourceTest, IconIsOneImage48By48With32Bits) {
+    DWORD size = 0;
+    const BYTE* group = Resource(MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */, MAKEINTRESOURCEA(128), &size);
+    ASSERT_NE(group, nullptr);
+    ASSERT_GE(size, 6u + 14u);
+    WORD count;
+    std::memcpy(&count, group + 4, 2);
+    EXPECT_EQ(count, 1);
+    const BYTE* entry = group + 6;
+    EXPECT_EQ(entry[0], 48);
+    EXPECT_EQ(entry[1], 48);
+    WORD bits;
+    std::memcpy(&bits, entry + 6, 2);
+    EXPECT_EQ(bits, 32);
+}
+
+TEST_F(ResourceTest, SocketFailureTextIsTheChineseString) {
+    wchar_t text[128] = {};
+    ASSERT_GT(::LoadStringW(module_, 103, text, 128), 0);
+    // "Windows 套接字初始化失败。"
+    EXPECT_EQ(std::wstring(text), L"Windows \x5957\x63A5\x5B57\x521D\x59CB\x5316\x5931\x8D25\x3002");
+    // The same text in GBK, as the program's ANSI calls see it under code page 936.
+    char gbk[128] = {};
+    ::WideCharToMultiByte(936, 0, text, -1, gbk, sizeof gbk, nullptr, nullptr);
+    EXPECT_STREQ(gbk, "Windows \xCC\xD7\xBD\xD3\xD7\xD6\xB3\xF5\xCA\xBC\xBB\xAF\xCA\xA7\xB0\xDC\xA1\xA3");
+}
+
+}  // namespace
+}  // namespace kelvo::test

@@ -1,0 +1,342 @@
+#include "driver.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "png_writer.h"
+
+namespace kelvo::test {
+
+std::string WinPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') {
+        return path;
+    }
+    std::string result = "Z:" + path;
+    for (char& c : result) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return result;
+}
+
+std::string Env(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+namespace {
+
+void RemoveTree(const std::string& dir) {
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((dir + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name == "." || name == "..") {
+                continue;
+            }
+            std::string path = dir + "\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileA(path.c_str());
+            }
+        } while (::FindNextFileA(find, &data));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryA(dir.c_str());
+}
+
+}  // namespace
+
+std::string FreshDir(const std::string& name) {
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, temp);
+    std::string root = std::string(temp) + "kelvo-tests";
+    ::CreateDirectoryA(root.c_str(), nullptr);
+    std::string dir = root + "\\" + name;
+    RemoveTree(dir);
+    ::CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+}
+
+bool WriteFile(const std::string& path, const std::string& content) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+bool ReadFile(const std::string& path, std::string& content) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return false;
+    }
+    content.clear();
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        content.append(buffer, n);
+    }
+    std::fclose(f);
+    return true;
+}
+
+bool FileExists(const std::string& path) {
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs) {
+    DWORD start = ::GetTickCount();
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (::GetTickCount() - start >= timeoutMs) {
+            return condition();
+        }
+        ::Sleep(stepMs);
+    }
+}
+
+Child::Child(Child&& other) noexcept : process_(other.process_), pid_(other.pid_) {
+    other.process_ = nullptr;
+    other.pid_ = 0;
+}
+
+Child& Child::operator=(Child&& other) noexcept {
+    if (this != &other) {
+        Kill();
+        process_ = other.process_;
+        pid_ = other.pid_;
+        other.process_ = nullptr;
+        other.pid_ = 0;
+    }
+    return *this;
+}
+
+Child::~Child() { Kill(); }
+
+bool Child::Start(const std::string& exe, const std::string& cwd, const std::string& args,
+                  std::string* error) {
+    Kill();
+    std::string commandLine = "\"" + exe + "\"";
+    if (!args.empty()) {
+        commandLine += " " + args;
+    }
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+        if (error != nullptr) {
+            *error = "CreateProcess " + exe + " failed, error " + std::to_string(::GetLastError());
+        }
+        return false;
+    }
+    ::CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
+    return true;
+}
+
+bool Child::Running() const {
+    return process_ != nullptr && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+bool Child::WaitExit(DWORD timeoutMs, DWORD* code) const {
+    if (process_ == nullptr || ::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    if (code != nullptr) {
+        ::GetExitCodeProcess(process_, code);
+    }
+    return true;
+}
+
+void Child::Kill() {
+    if (process_ != nullptr) {
+        if (Running()) {
+            ::TerminateProcess(process_, 99);
+            ::WaitForSingleObject(process_, 5000);
+        }
+        ::CloseHandle(process_);
+        process_ = nullptr;
+        pid_ = 0;
+    }
+}
+
+namespace {
+
+struct EnumState {
+    DWORD pid;
+    bool visibleOnly;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM lParam) {
+    auto* state = reinterpret_cast<EnumState*>(lParam);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == state->pid && (!state->visibleOnly || ::IsWindowVisible(hwnd))) {
+        state->found.push_back(hwnd);
+    }
+    return TRUE;
+}
+
+std::string ClassName(HWND hwnd) {
+    char name[256] = {};
+    ::GetClassNameA(hwnd, name, sizeof name);
+    return name;
+}
+
+}  // namespace
+
+std::vector<HWND> TopWindowsOf(DWORD pid, bool visibleOnly) {
+    EnumState state{pid, visibleOnly, {}};
+    ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&state));
+    return state.found;
+}
+
+HWND FindWindowOf(DWORD pid, const char* caption, const char* className) {
+    for (HWND hwnd : TopWindowsOf(pid, false)) {
+        if (Text(hwnd) == caption && (className == nullptr || ClassName(hwnd) == className)) {
+            return hwnd;
+        }
+    }
+    return nullptr;
+}
+
+HWND WaitForWindowOf(DWORD pid, const char* caption, DWORD timeoutMs, const char* className) {
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindWindowOf(pid, caption, className)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+std::string Text(HWND hwnd) {
+    // Sent, not read from the window structure, so it works across processes
+    // and for edit controls; bounded so a hung target cannot hang the test.
+    DWORD_PTR length = 0;
+    if (!::SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
+        return std::string();
+    }
+    std::string text(length + 1, '\0');
+    DWORD_PTR copied = 0;
+    ::SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
+                          SMTO_ABORTIFHUNG, 5000, &copied);
+    text.resize(copied);
+    return text;
+}
+
+std::string ItemText(HWND dialog, int id) { return Text(::GetDlgItem(dialog, id)); }
+bool ItemEnabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE; }
+bool ItemVisible(HWND dialog, int id) {
+    return (::GetWindowLongA(::GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+int ProgressPos(HWND dialog, int id) {
+    DWORD_PTR pos = 0;
+    ::SendMessageTimeoutA(::GetDlgItem(dialog, id), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &pos);
+    return static_cast<int>(pos);
+}
+
+void ProgressRange(HWND dialog, int id, int* low, int* high) {
+    DWORD_PTR value = 0;
+    ::SendMessageTimeoutA(::GetDlgItem(dialog, id), PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, 5000,
+                          &value);
+    *low = static_cast<int>(value);
+    ::SendMessageTimeoutA(::GetDlgItem(dialog, id), PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 5000,
+                          &value);
+    *high = static_cast<int>(value);
+}
+
+void Click(HWND dialog, int id) {
+    ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+}
+
+void PressEscape(HWND dialog) {
+    // Posted to the control with the focus, as the keyboard would deliver
+    // it; the dialog's message loop turns it into IDCANCEL.
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    HWND target = dialog;
+    if (::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &info) &&
+        info.hwndFocus != nullptr) {
+        target = info.hwndFocus;
+    }
+    ::PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    ::PostMessageA(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+}
+
+bool WaitForMessageBox(DWORD pid, const char* caption, DWORD timeoutMs, MessageBoxSeen* seen) {
+    HWND box = WaitForWindowOf(pid, caption, timeoutMs, "#32770");
+    if (box == nullptr) {
+        return false;
+    }
+    if (seen != nullptr) {
+        seen->hwnd = box;
+        seen->caption = Text(box);
+        seen->text = Text(::GetDlgItem(box, 0xFFFF));
+    }
+    return true;
+}
+
+void AnswerMessageBox(const MessageBoxSeen& box, int buttonId) { Click(box.hwnd, buttonId); }
+
+bool SaveScreenshot(HWND hwnd, const std::string& path) {
+    RECT rect;
+    if (!::GetWindowRect(hwnd, &rect)) {
+        return false;
+    }
+    int width = rect.right - rect.left;
+    int height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) {
+        return false;
+    }
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
+    bmi.bmiHeader.biWidth = width;
+    bmi.bmiHeader.biHeight = -height;  // top-down
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(screen, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    // The window is on the screen of the test display: copy it from there,
+    // which shows exactly what a user sees, frame included.
+    bool ok = ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
+    std::vector<std::uint8_t> pixels;
+    if (ok) {
+        auto* p = static_cast<std::uint8_t*>(bits);
+        pixels.assign(p, p + static_cast<std::size_t>(width) * height * 4);
+    }
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return ok && WritePng(path, width, height, pixels);
+}
+
+std::string ArtifactPath(const std::string& fileName) {
+    std::string dir = WinPath(Env("KELVO_ARTIFACTS"));
+    if (dir.empty()) {
+        char temp[MAX_PATH] = {};
+        ::GetTempPathA(MAX_PATH, temp);
+        dir = std::string(temp) + "kelvo-artifacts";
+    }
+    ::CreateDirectoryA(dir.c_str(), nullptr);
+    return dir + "\\" + fileName;
+}
+
+}  // namespace kelvo::test

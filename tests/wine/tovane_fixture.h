@@ -1,0 +1,50 @@
+// Shared set-up of the tests that run Tovane.exe against the test HTTP
+// server: a scratch program folder, the server's update folder, and the
+// dialog found once the program is up.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/driver.h"
+
+namespace kelvo::test {
+
+// Control ids of the update dialog.
+constexpr int kUpdateButton = 1001;
+constexpr int kProgressBar = 1002;
+constexpr int kStatusBox = 1003;
+
+extern const char kNotNeeded[];  // "Software does not need to update！" in GBK
+
+class TovaneTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Files of the update folder on the server, and their fault sidecars.
+    void Publish(const std::string& name, const std::string& content);
+    void PublishFault(const std::string& name, const std::string& json);
+    void PublishManifest(const std::string& programs, unsigned mainVer, unsigned subVer,
+                         const std::string& notes);
+    void WriteInstalledVersion(const std::string& content);
+
+    // Starts Tovane.exe in the program folder and waits for its dialog.
+    HWND Launch(Child& child);
+    // Waits until the status box shows something other than "Checking update".
+    std::string WaitForDecision(HWND dialog, DWORD timeoutMs = 15000);
+    // The request paths the server saw, in order.
+    std::vector<std::string> RequestedPaths();
+    void Shot(HWND hwnd, const std::string& name);
+
+    std::string exe_;
+    std::string serverRoot_;
+    std::string updateFolder_;
+    std::string programDir_;
+    std::string tempDir_;
+    Child tovane_;
+};
+
+}  // namespace kelvo::test

@@ -1,0 +1,30 @@
+// One HTTP GET streamed into one local file.
+#pragma once
+
+#include <cstdint>
+
+namespace tovane::net {
+class TransferCancel;
+}
+
+namespace tovane {
+
+// Receives the progress-bar calls of one transfer; the update dialog turns
+// them into calls on its progress bar.
+class DownloadProgress {
+public:
+    virtual ~DownloadProgress() = default;
+    virtual void Show() = 0;
+    virtual void SetRange(std::int16_t lower, std::int16_t upper) = 0;
+    virtual void SetPos(int pos) = 0;
+};
+
+// 1 when the server answered 200 and the whole body was written to
+// localPath, 0 otherwise. The file is created only once the status is
+// known, so a failed request leaves an older file at the path untouched.
+// showBar: the update job shows the bar; the check job only sets it.
+// cancel may be null; a cancelled transfer ends with 0.
+int DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
+                 net::TransferCancel* cancel);
+
+}  // namespace tovane

@@ -1,0 +1,26 @@
+// Text rules of the version manifest.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tovane {
+
+// Profile values are read into a 10240-byte buffer: at most 10239 characters.
+constexpr std::size_t kManifestValueCapacity = 10240;
+
+// The release notes write a '?' for every line break.
+inline std::string NotesForDisplay(std::string_view notes) {
+    std::string text;
+    text.reserve(notes.size() + notes.size() / 8);
+    for (char c : notes) {
+        if (c == '?') {
+            text += "\r\n";
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+}  // namespace tovane

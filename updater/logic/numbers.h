@@ -1,0 +1,29 @@
+// Numbers read from the network and from profile files, without undefined
+// behaviour on values that do not fit.
+#pragma once
+
+#include <cstdint>
+
+namespace tovane {
+
+// A Content-Length header value as the progress arithmetic takes it: leading
+// blanks skipped, decimal digits up to the first other character. Missing,
+// not a number or negative: 0 (no range is set). Too large for a signed
+// 32-bit size: saturated to INT32_MAX, so a huge body still gets a range.
+std::int32_t ParseContentLength(const char* text);
+
+// A version number from a profile file, read like strtoul: leading blanks,
+// an optional sign ('-' wraps modulo 2^32, so a value written back with "%d"
+// reads the same again), decimal digits. No digits: the default. Overflow:
+// UINT32_MAX.
+std::uint32_t ParseProfileUnsigned(const char* text, std::uint32_t defaultValue);
+
+}  // namespace tovane
+
+namespace tovane {
+
+// The exact byte count of a Content-Length value, for checking that a body
+// arrived whole: digits only (blanks around them allowed), fitting 64 bits.
+bool ParseExactLength(const char* text, std::uint64_t& length);
+
+}  // namespace tovane
