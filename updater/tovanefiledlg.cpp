@@ -23,7 +23,7 @@ const UINT_PTR kDownloadsDoneTimer = 1;
 
 // How long closing the dialog waits for a cancelled job before it ends the
 // dialog anyway; the job then touches nothing of the dialog any more.
-const DWORD kWorkerStopWaitMs = 3000;
+const DWORD kWorkerStopWaitMs = 1000;
 
 kelvo::ui::Application* App() { return kelvo::ui::Application::Current(); }
 

@@ -1,0 +1,48 @@
+#!/bin/sh
+# Builds everything and runs every test: the native logic tests under the
+# sanitizers, the checks of the shipped 32-bit binaries, and the Wine tests.
+#   scripts/test.sh            (build trees under build/)
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${KELVO_BUILD_DIR:-$root/build}
+jobs=${KELVO_JOBS:-2}
+
+"$root/scripts/setup.sh"
+
+section() { printf '\n=== %s ===\n' "$*"; }
+status=0
+
+section "native logic tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
+cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DKELVO_WERROR=ON \
+    -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" \
+    >"$build.native-configure.log" 2>&1 || { cat "$build.native-configure.log"; exit 1; }
+cmake --build "$build/native" -j "$jobs"
+(cd "$build/native" && ctest --output-on-failure) || status=1
+
+arch=$("$root/scripts/wine-arch.sh")
+port=$("$root/scripts/free-port.sh")
+host="127.0.0.1:$port"
+
+section "shipped i686 binaries"
+i686_wine=OFF
+[ "$arch" = win32 ] && i686_wine=ON
+cmake -S "$root" -B "$build/i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DKELVO_WERROR=ON -DKELVO_WINE_TESTS=$i686_wine \
+    -DTOVANE_UPDATE_HOST="$host" >"$build.i686-configure.log" 2>&1 ||
+    { cat "$build.i686-configure.log"; exit 1; }
+cmake --build "$build/i686" -j "$jobs"
+
+if [ "$arch" = win32 ]; then
+    (cd "$build/i686" && ctest --output-on-failure) || status=1
+else
+    section "this host cannot run 32-bit code: Wine tests use the x86_64 build of the same sources"
+    cmake -S "$root" -B "$build/x86_64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DKELVO_WERROR=ON -DTOVANE_UPDATE_HOST="$host" \
+        >"$build.x86_64-configure.log" 2>&1 || { cat "$build.x86_64-configure.log"; exit 1; }
+    cmake --build "$build/x86_64" -j "$jobs"
+    (cd "$build/i686" && ctest --output-on-failure) || status=1
+    (cd "$build/x86_64" && ctest --output-on-failure) || status=1
+fi
+echo
+echo "screenshots: $(ls -d "$build"/*/artifacts 2>/dev/null | tr '\n' ' ')"
+exit $status
