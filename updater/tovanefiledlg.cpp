@@ -123,6 +123,7 @@ bool CTovaneFileDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& 
         if (m_job) {
             m_job->Detach();
         }
+        OnDestroy();
         break;
     case WM_NCDESTROY: {
         // Status texts still queued were never shown; free them.
@@ -239,7 +240,7 @@ void CTovaneFileDlg::OnCancel() {
 
 int CTovaneFileDlg::OnDownloadsDone(int) {
     if (m_nMode != 1) {
-        return 1;
+        return RunInstallation();
     }
     std::vector<char> ch(tovane::kManifestValueCapacity, '\0');
     std::string cstrFilePath = m_strTempDir + m_strVerName + ".ini";

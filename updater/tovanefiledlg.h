@@ -33,6 +33,13 @@ protected:
     void OnTimer(UINT_PTR nIDEvent);
     void OnBnClickedUpdate();
     void OnCancel() override;
+    void OnDestroy();
+
+    // The update-mode branch of the after-download step.
+    int RunInstallation();
+    int StopRunningProduct(char* cParentProcessPath);
+    bool GetWindowExePath(HWND hWnd, char* path);
+    int InstallFiles(const char* productPath);
     void OnWorkerDone();
     // Cancels a running job and waits a bounded time for its thread.
     void StopWorker();

@@ -1,0 +1,296 @@
+// The whole road of an update, driven from outside: the product stand-in
+// running (or not), the downloads, stopping the product, installing,
+// starting it again, and what the disk holds afterwards.
+#include "tovane_fixture.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace kelvo::test {
+namespace {
+
+const char kNewKelvoMarker[] = "\r\nKELVO-NEW-BUILD\r\n";
+
+class InstallTest : public TovaneTest {
+protected:
+    void SetUp() override {
+        TovaneTest::SetUp();
+        productExe_ = WinPath(Env("KELVO_PRODUCT_EXE"));
+        ASSERT_FALSE(productExe_.empty()) << "KELVO_PRODUCT_EXE not set";
+        ASSERT_TRUE(ReadFile(productExe_, productBytes_));
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : name) {
+            if (c == '/') c = '_';
+        }
+        productDir_ = FreshDir(name + "-product");
+        WriteInstalledVersion("[Kelvo]\r\nMainVer=1\r\nSubVer=0\r\n");
+    }
+
+    void TearDown() override {
+        // Every stand-in that recorded a start, the restarted ones included.
+        for (const std::string& dir : {productDir_, programDir_}) {
+            std::string log;
+            if (!ReadFile(dir + "\\started.log", log)) {
+                continue;
+            }
+            for (std::size_t pos = log.find("pid="); pos != std::string::npos; pos = log.find("pid=", pos + 1)) {
+                DWORD pid = std::strtoul(log.c_str() + pos + 4, nullptr, 10);
+                if (HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+                    ::TerminateProcess(h, 0);
+                    ::WaitForSingleObject(h, 5000);
+                    ::CloseHandle(h);
+                }
+            }
+        }
+        product_.Kill();
+        TovaneTest::TearDown();
+    }
+
+    // Installs the stand-in as <dir>\Kelvo.exe beside an old a.dll and
+    // starts it from there.
+    void StartProduct(const std::string& mode) {
+        ASSERT_TRUE(WriteFile(productDir_ + "\\Kelvo.exe", productBytes_));
+        ASSERT_TRUE(WriteFile(productDir_ + "\\a.dll", "old a"));
+        ASSERT_TRUE(WriteFile(productDir_ + "\\product.mode", mode));
+        std::string error;
+        ASSERT_TRUE(product_.Start(productDir_ + "\\Kelvo.exe", productDir_, "", &error)) << error;
+        if (mode == "nowindow") {
+            ASSERT_TRUE(WaitUntil([&] { return Starts(productDir_) == 1; }, 10000));
+        } else {
+            ASSERT_NE(WaitForWindowOf(product_.Pid(), "Kelvo", 10000), nullptr);
+        }
+    }
+
+    // Version 2.0 with new a.dll and Kelvo.exe, offered over installed 1.0.
+    void PublishUpdate(const std::string& programs) {
+        PublishManifest(programs, 2, 0, "Kelvo 2.0?Faster start-up");
+        Publish("a.dll", "new a");
+        Publish("b.dat", std::string(20000, 'b'));
+        Publish("c.dat", "new c");
+        Publish("Kelvo.exe", productBytes_ + kNewKelvoMarker);
+    }
+
+    // Starts the updater, presses "Update" and returns the first message box
+    // with the caption "Update" (success or failure).
+    MessageBoxSeen RunUpdate(HWND* dialogOut = nullptr) {
+        MessageBoxSeen box;
+        HWND dialog = Launch(tovane_);
+        if (dialog == nullptr) {
+            return box;
+        }
+        if (dialogOut != nullptr) {
+            *dialogOut = dialog;
+        }
+        EXPECT_TRUE(WaitUntil([&] { return ItemEnabled(dialog, kUpdateButton); }, 15000))
+            << ItemText(dialog, kStatusBox);
+        Click(dialog, kUpdateButton);
+        // The box has the same caption as the dialog: find the one that is not it.
+        WaitUntil(
+            [&] {
+                for (HWND w : TopWindowsOf(tovane_.Pid(), true)) {
+                    if (w != dialog && Text(w) == "Update") {
+                        box.hwnd = w;
+                        box.caption = Text(w);
+                        box.text = Text(::GetDlgItem(w, 0xFFFF));
+                        return true;
+                    }
+                }
+                return false;
+            },
+            30000);
+        return box;
+    }
+
+    int Starts(const std::string& dir) {
+        std::string log;
+        if (!ReadFile(dir + "\\started.log", log)) {
+            return 0;
+        }
+        int n = 0;
+        for (std::size_t pos = log.find("pid="); pos != std::string::npos; pos = log.find("pid=", pos + 1)) {
+            ++n;
+        }
+        return n;
+    }
+
+    std::string FileText(const std::string& path) {
+        std::string content;
+        return ReadFile(path, content) ? content : std::string("<missing>");
+    }
+
+    std::string InstalledVersion() { return FileText(programDir_ + "\\Version.ini"); }
+
+    void FinishWithOk(const MessageBoxSeen& box) {
+        AnswerMessageBox(box, IDOK);
+        DWORD code = 1234;
+        EXPECT_TRUE(tovane_.WaitExit(15000, &code)) << "the updater did not end after success";
+    }
+
+    std::string productExe_;
+    std::string productBytes_;
+    std::string productDir_;
+    Child product_;
+};
+
+struct Scenario {
+    const char* name;
+    const char* mode;      // the product's behaviour, or nullptr: not running
+    bool intoProductDir;   // files go to the product's folder (else the program folder)
+    bool restarted;        // the product is started again from its folder
+    bool oldProductEnds;   // the running copy is gone afterwards
+};
+
+class InstallScenarioTest : public InstallTest, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(InstallScenarioTest, InstallsRestartsAndRecordsTheVersion) {
+    const Scenario& s = GetParam();
+    if (s.mode != nullptr) {
+        StartProduct(s.mode);
+    }
+    PublishUpdate("a.dll?Kelvo.exe?");
+    HWND dialog = nullptr;
+    MessageBoxSeen box = RunUpdate(&dialog);
+    ASSERT_NE(box.hwnd, nullptr) << "no message box; status: " << ItemText(dialog, kStatusBox);
+    EXPECT_EQ(box.text, "Update success");
+    Shot(box.hwnd, std::string("install_") + s.name);
+
+    const std::string target = s.intoProductDir ? productDir_ : programDir_;
+    EXPECT_EQ(FileText(target + "\\a.dll"), "new a");
+    // Compared as a flag: the bytes of an executable make no useful message.
+    EXPECT_TRUE(FileText(target + "\\Kelvo.exe") == productBytes_ + kNewKelvoMarker)
+        << "Kelvo.exe in " << target << " is not the new build";
+    if (s.mode != nullptr && !s.intoProductDir) {
+        EXPECT_EQ(FileText(productDir_ + "\\a.dll"), "old a") << "the product's folder was not the target";
+    }
+    if (s.oldProductEnds) {
+        EXPECT_TRUE(product_.WaitExit(5000)) << "the running product was not stopped";
+    } else if (s.mode != nullptr) {
+        EXPECT_TRUE(product_.Running());
+    }
+    if (s.restarted) {
+        EXPECT_TRUE(WaitUntil([&] { return Starts(productDir_) == 2; }, 15000)) << "not started again";
+        std::string log = FileText(productDir_ + "\\started.log");
+        std::string second = log.substr(log.find('\n') + 1);
+        EXPECT_NE(second.find("exe=" + productDir_ + "\\Kelvo.exe"), std::string::npos) << second;
+    } else {
+        ::Sleep(1000);
+        EXPECT_EQ(Starts(programDir_), 0) << "nothing is started when the product's path is unknown";
+        EXPECT_LE(Starts(productDir_), 1);
+    }
+
+    FinishWithOk(box);
+    std::string version = InstalledVersion();
+    EXPECT_NE(version.find("MainVer=2"), std::string::npos) << version;
+    EXPECT_NE(version.find("SubVer=0"), std::string::npos) << version;
+    EXPECT_FALSE(FileExists(tempDir_ + "a.dll")) << "downloads are deleted at the end";
+    EXPECT_FALSE(FileExists(tempDir_ + "Kelvo.exe"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Product, InstallScenarioTest,
+    ::testing::Values(Scenario{"NotRunning", nullptr, false, false, false},
+                      Scenario{"ClosesInTime", "close", true, true, true},
+                      Scenario{"IgnoresClose", "ignore", true, true, true},
+                      Scenario{"MutexWithoutWindow", "nowindow", false, false, false}),
+    [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+
+TEST_F(InstallTest, ListWithoutFinalQuestionMarkLeavesTheLastFileOut) {
+    PublishUpdate("a.dll?b.dat");
+    MessageBoxSeen box = RunUpdate();
+    ASSERT_NE(box.hwnd, nullptr);
+    EXPECT_EQ(box.text, "Update success");
+    EXPECT_EQ(FileText(programDir_ + "\\a.dll"), "new a");
+    EXPECT_FALSE(FileExists(programDir_ + "\\b.dat"));
+    EXPECT_TRUE(FileExists(tempDir_ + "b.dat")) << "downloaded, not installed";
+    FinishWithOk(box);
+    EXPECT_FALSE(FileExists(tempDir_ + "b.dat")) << "deleted when the dialog ends";
+}
+
+TEST_F(InstallTest, CopyFailureOfTheSecondOfThreeRestoresTheFirst) {
+    ASSERT_TRUE(WriteFile(programDir_ + "\\a.dll", "old a"));
+    // A folder where b.dat should go: the copy over it fails.
+    ASSERT_TRUE(::CreateDirectoryA((programDir_ + "\\b.dat").c_str(), nullptr));
+    PublishUpdate("a.dll?b.dat?c.dat?");
+    HWND dialog = nullptr;
+    MessageBoxSeen box = RunUpdate(&dialog);
+    ASSERT_NE(box.hwnd, nullptr);
+    EXPECT_EQ(box.text.rfind("Update file  failure error =", 0), 0u) << box.text;
+    int code = std::atoi(box.text.c_str() + std::strlen("Update file  failure error ="));
+    EXPECT_NE(code, 0) << box.text;
+    Shot(box.hwnd, "install_copy_failure");
+    AnswerMessageBox(box, IDOK);
+
+    // Nothing half-done: the first file has its old content again.
+    EXPECT_TRUE(WaitUntil([&] { return FileText(programDir_ + "\\a.dll") == "old a"; }, 5000))
+        << FileText(programDir_ + "\\a.dll");
+    EXPECT_FALSE(FileExists(programDir_ + "\\c.dat"));
+    // The dialog stays, showing "update", until the user closes it.
+    ::Sleep(500);
+    EXPECT_TRUE(tovane_.Running());
+    EXPECT_EQ(ItemText(dialog, kStatusBox), "update");
+    EXPECT_FALSE(ItemEnabled(dialog, kUpdateButton));
+    Click(dialog, IDCANCEL);
+    ASSERT_TRUE(tovane_.WaitExit(10000));
+    EXPECT_NE(InstalledVersion().find("MainVer=1"), std::string::npos) << InstalledVersion();
+}
+
+TEST_F(InstallTest, BrokenDownloadInstallsNothingAndLeavesTheProductRunning) {
+    StartProduct("close");
+    PublishUpdate("a.dll?b.dat?");
+    PublishFault("b.dat", R"({"reset_after": 5000})");
+    HWND dialog = nullptr;
+    MessageBoxSeen box = RunUpdate(&dialog);
+    ASSERT_NE(box.hwnd, nullptr);
+    EXPECT_NE(box.text.find("b.dat"), std::string::npos) << box.text;
+    EXPECT_NE(box.text.find("could not be downloaded completely"), std::string::npos) << box.text;
+    Shot(box.hwnd, "install_broken_download");
+    AnswerMessageBox(box, IDOK);
+    EXPECT_EQ(FileText(productDir_ + "\\a.dll"), "old a");
+    EXPECT_FALSE(FileExists(productDir_ + "\\b.dat"));
+    EXPECT_TRUE(product_.Running()) << "the product was stopped for an update that cannot happen";
+    EXPECT_EQ(Starts(productDir_), 1);
+    Click(dialog, IDCANCEL);
+    ASSERT_TRUE(tovane_.WaitExit(10000));
+    EXPECT_NE(InstalledVersion().find("MainVer=1"), std::string::npos) << InstalledVersion();
+    EXPECT_FALSE(FileExists(tempDir_ + "b.dat")) << "the partial download is deleted at the end";
+}
+
+TEST_F(InstallTest, ClosingWithoutUpdatingDeletesListedDownloadsAndRewritesTheVersion) {
+    PublishUpdate("a.dll?b.dat?");
+    // Files of the listed names in the temporary folder, fetched or not.
+    ASSERT_TRUE(WriteFile(tempDir_ + "a.dll", "stale"));
+    ASSERT_TRUE(WriteFile(tempDir_ + "b.dat", "stale"));
+    ASSERT_TRUE(WriteFile(tempDir_ + "unlisted.dat", "keep"));
+    WriteInstalledVersion("[Kelvo]\r\nMainVer=1\r\nSubVer=7\r\nOther=kept\r\n");
+    HWND dialog = Launch(tovane_);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return ItemEnabled(dialog, kUpdateButton); }, 15000));
+    Click(dialog, IDCANCEL);
+    ASSERT_TRUE(tovane_.WaitExit(10000));
+    EXPECT_FALSE(FileExists(tempDir_ + "a.dll"));
+    EXPECT_FALSE(FileExists(tempDir_ + "b.dat"));
+    EXPECT_TRUE(FileExists(tempDir_ + "unlisted.dat"));
+    ::DeleteFileA((tempDir_ + "unlisted.dat").c_str());
+    std::string version = InstalledVersion();
+    EXPECT_NE(version.find("MainVer=1"), std::string::npos) << version;
+    EXPECT_NE(version.find("SubVer=7"), std::string::npos) << version;
+    EXPECT_NE(version.find("Other=kept"), std::string::npos) << "other keys are left alone";
+}
+
+TEST_F(InstallTest, MissingVersionFileIsCreatedWithZerosOnClose) {
+    ::DeleteFileA((programDir_ + "\\Version.ini").c_str());
+    HWND dialog = Launch(tovane_);  // no manifest on the server
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(WaitForDecision(dialog), kNotNeeded);
+    Click(dialog, IDCANCEL);
+    ASSERT_TRUE(tovane_.WaitExit(10000));
+    std::string version = InstalledVersion();
+    EXPECT_NE(version.find("[Kelvo]"), std::string::npos) << version;
+    EXPECT_NE(version.find("MainVer=0"), std::string::npos) << version;
+    EXPECT_NE(version.find("SubVer=0"), std::string::npos) << version;
+}
+
+}  // namespace
+}  // namespace kelvo::test
+

@@ -1,0 +1,94 @@
+// Test stand-in for the Kelvo product: holds the mutex "Kelvo" and a
+// top-level window titled "Kelvo", and records every start in started.log
+// beside its executable, so that a restart can be seen from outside.
+//
+// Behaviour from product.mode beside the executable (so a copy restarted by
+// the updater behaves the same): "close" (default) ends on WM_CLOSE,
+// "ignore" ignores WM_CLOSE, "nowindow" holds the mutex without a window.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string ExeFolder() {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s = path;
+    return s.substr(0, s.find_last_of('\\') + 1);
+}
+
+std::string ReadMode() {
+    std::string mode = "close";
+    if (std::FILE* f = std::fopen((ExeFolder() + "product.mode").c_str(), "rb")) {
+        char buffer[64] = {};
+        std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+        std::fclose(f);
+        mode.assign(buffer, n);
+        while (!mode.empty() && (mode.back() == '\n' || mode.back() == '\r' || mode.back() == ' ')) {
+            mode.pop_back();
+        }
+    }
+    return mode;
+}
+
+void RecordStart(const std::string& mode) {
+    char exe[MAX_PATH] = {};
+    char cwd[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    ::GetCurrentDirectoryA(MAX_PATH, cwd);
+    if (std::FILE* f = std::fopen((ExeFolder() + "started.log").c_str(), "ab")) {
+        std::fprintf(f, "pid=%lu mode=%s exe=%s cwd=%s\n", ::GetCurrentProcessId(), mode.c_str(), exe,
+                     cwd);
+        std::fclose(f);
+    }
+}
+
+bool g_ignoreClose = false;
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_CLOSE:
+        if (g_ignoreClose) {
+            return 0;
+        }
+        ::DestroyWindow(hwnd);
+        return 0;
+    case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+    default:
+        return ::DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+    std::string mode = ReadMode();
+    HANDLE mutex = ::CreateMutexA(nullptr, TRUE, "Kelvo");
+    (void)mutex;
+    RecordStart(mode);
+    g_ignoreClose = mode == "ignore";
+    if (mode == "nowindow") {
+        ::Sleep(INFINITE);
+        return 0;
+    }
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = "KelvoProductStandIn";
+    wc.hCursor = ::LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    ::RegisterClassA(&wc);
+    HWND hwnd = ::CreateWindowA("KelvoProductStandIn", "Kelvo", WS_OVERLAPPEDWINDOW, 40, 40, 320, 200,
+                                nullptr, nullptr, instance, nullptr);
+    ::ShowWindow(hwnd, show);
+    MSG msg;
+    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+    return 0;
+}
