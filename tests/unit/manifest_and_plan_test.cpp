@@ -1,0 +1,43 @@
+#include "download_plan.h"
+#include "manifest_text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(NotesForDisplay, EveryQuestionMarkIsALineBreak) {
+    EXPECT_EQ(tovane::NotesForDisplay("First line?Second line"), "First line\r\nSecond line");
+    EXPECT_EQ(tovane::NotesForDisplay("??"), "\r\n\r\n");
+    EXPECT_EQ(tovane::NotesForDisplay(""), "");
+    EXPECT_EQ(tovane::NotesForDisplay("no breaks"), "no breaks");
+}
+
+TEST(DownloadPlan, PlainConcatenationOfBaseAndName) {
+    const std::string base = "http://h/UploadFile/Product_Soft/Kelvo/";
+    const std::string temp = "C:\\Temp\\";
+    tovane::DownloadItem manifest = tovane::ManifestDownload(base, temp, "Version");
+    EXPECT_EQ(manifest.url, base + "Version.txt");
+    EXPECT_EQ(manifest.localPath, "C:\\Temp\\Version.ini");
+
+    auto items = tovane::UpdateDownloads(base, temp, {"a.dll", "a.dll", "with space.exe", ""});
+    ASSERT_EQ(items.size(), 4u) << "repeated and empty entries are fetched too";
+    EXPECT_EQ(items[0].url, base + "a.dll");
+    EXPECT_EQ(items[1].localPath, "C:\\Temp\\a.dll");
+    EXPECT_EQ(items[2].url, base + "with space.exe") << "nothing is escaped";
+    EXPECT_EQ(items[3].url, base);
+    EXPECT_EQ(items[3].localPath, temp);
+}
+
+TEST(ProgressArithmetic, StepsAndSixteenBitRange) {
+    EXPECT_EQ(tovane::ProgressSteps(25600), 2u);  // two and a half chunks
+    EXPECT_EQ(tovane::ProgressSteps(10239), 0u);
+    EXPECT_EQ(tovane::ProgressSteps(10240), 1u);
+    EXPECT_EQ(tovane::ProgressSteps(0), 0u);
+    EXPECT_EQ(tovane::ProgressSteps(2147483647), 209715u);
+    EXPECT_EQ(tovane::ProgressRangeUpper(2), 2);
+    EXPECT_EQ(tovane::ProgressRangeUpper(70000), 4464);
+    EXPECT_EQ(tovane::ProgressRangeUpper(209715), 13107);
+    EXPECT_EQ(tovane::ProgressRangeUpper(40000), -25536) << "the low half is a signed 16-bit value";
+}
+
+}  // namespace
