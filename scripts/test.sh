@@ -11,11 +11,12 @@ jobs=${KELVO_JOBS:-2}
 
 section() { printf '\n=== %s ===\n' "$*"; }
 status=0
+mkdir -p "$build/logs"
 
 section "native logic tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
 cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DKELVO_WERROR=ON \
     -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" \
-    >"$build.native-configure.log" 2>&1 || { cat "$build.native-configure.log"; exit 1; }
+    >"$build/logs/native-configure.log" 2>&1 || { cat "$build/logs/native-configure.log"; exit 1; }
 cmake --build "$build/native" -j "$jobs"
 (cd "$build/native" && ctest --output-on-failure) || status=1
 
@@ -28,8 +29,8 @@ i686_wine=OFF
 [ "$arch" = win32 ] && i686_wine=ON
 cmake -S "$root" -B "$build/i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DKELVO_WERROR=ON -DKELVO_WINE_TESTS=$i686_wine \
-    -DTOVANE_UPDATE_HOST="$host" >"$build.i686-configure.log" 2>&1 ||
-    { cat "$build.i686-configure.log"; exit 1; }
+    -DTOVANE_UPDATE_HOST="$host" >"$build/logs/i686-configure.log" 2>&1 ||
+    { cat "$build/logs/i686-configure.log"; exit 1; }
 cmake --build "$build/i686" -j "$jobs"
 
 if [ "$arch" = win32 ]; then
@@ -38,7 +39,7 @@ else
     section "this host cannot run 32-bit code: Wine tests use the x86_64 build of the same sources"
     cmake -S "$root" -B "$build/x86_64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DKELVO_WERROR=ON -DTOVANE_UPDATE_HOST="$host" \
-        >"$build.x86_64-configure.log" 2>&1 || { cat "$build.x86_64-configure.log"; exit 1; }
+        >"$build/logs/x86_64-configure.log" 2>&1 || { cat "$build/logs/x86_64-configure.log"; exit 1; }
     cmake --build "$build/x86_64" -j "$jobs"
     (cd "$build/i686" && ctest --output-on-failure) || status=1
     (cd "$build/x86_64" && ctest --output-on-failure) || status=1
