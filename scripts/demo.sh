@@ -33,7 +33,7 @@ else
         -DCMAKE_BUILD_TYPE=Release -DTOVANE_UPDATE_HOST="$host" >"$build/logs/demo-run.log" 2>&1 ||
         { cat "$build/logs/demo-run.log"; exit 1; }
 fi
-cmake --build "$run" -j "$jobs" --target Tovane kelvo_product kelvo_demo_driver >>"$build/logs/demo-run.log" 2>&1 ||
+cmake --build "$run" -j "$jobs" --target Tovane kelvo_product kelvo_demo_driver hidprobe >>"$build/logs/demo-run.log" 2>&1 ||
     { tail -30 "$build/logs/demo-run.log"; exit 1; }
 tovane=$run/updater/Tovane.exe
 product=$run/tests/wine/kelvo_product.exe
@@ -132,4 +132,9 @@ else
 fi
 [ -n "$headless" ] && echo "screenshots:    $artifacts"
 pkill -f 'Kelvo.exe' 2>/dev/null || true
+
+echo
+echo "== the HID library: hidprobe opens the virtual mouse (product 0x0001, vendor 0x845e)"
+"$KELVO_WINE" "$run/qorinhid/hidprobe.exe" 0x0001 0x845e >"$demo/hidprobe.log" 2>&1 </dev/null || true
+cat "$demo/hidprobe.log"
 exit $result
