@@ -93,6 +93,14 @@ ENV
 # whoever reads the pipe waits for ever.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$KELVO_WINE" wineboot -i >"$state/wineboot.log" 2>&1 </dev/null
+    if [ -z "${KELVO_DISPLAY:-}" ]; then
+        # A virtual desktop: with no window manager on Xvfb, Wine then draws
+        # the window frames itself, so screenshots show captions and borders.
+        "$KELVO_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
+            >>"$state/wineboot.log" 2>&1 </dev/null
+        "$KELVO_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f \
+            >>"$state/wineboot.log" 2>&1 </dev/null
+    fi
     "$KELVO_WINESERVER" -w
 fi
 "$KELVO_WINESERVER" -p >"$state/wineserver.log" 2>&1 </dev/null &
