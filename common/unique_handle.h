@@ -39,12 +39,6 @@ public:
         }
     }
 
-    // For out-parameters of creating calls; releases what was held.
-    pointer* put() noexcept {
-        reset();
-        return &value_;
-    }
-
 private:
     pointer value_ = Traits::invalid();
 };

@@ -209,11 +209,7 @@ void CTovaneFileDlg::OnWorkerDone() {
         m_results = m_job->Results();
     }
     // The thread has nothing left to do but return.
-    if (m_worker) {
-        ::WaitForSingleObject(m_worker.get(), kWorkerStopWaitMs);
-        m_worker.reset();
-    }
-    m_job.reset();
+    JoinWorker();
     ::SetTimer(GetSafeHwnd(), kDownloadsDoneTimer, 500, nullptr);
 }
 
@@ -226,6 +222,10 @@ void CTovaneFileDlg::StopWorker() {
     // The job only posts to this window, never sends, so waiting here cannot
     // deadlock. A transfer that does not give up in time is left behind: it
     // touches nothing of the dialog, and the process ends after the dialog.
+    JoinWorker();
+}
+
+void CTovaneFileDlg::JoinWorker() {
     if (m_worker) {
         ::WaitForSingleObject(m_worker.get(), kWorkerStopWaitMs);
         m_worker.reset();

@@ -43,6 +43,8 @@ protected:
     void OnWorkerDone();
     // Cancels a running job and waits a bounded time for its thread.
     void StopWorker();
+    // Waits a bounded time for the worker thread and lets go of the job.
+    void JoinWorker();
 
     HICON m_hIcon;
     std::string m_strAppDir;

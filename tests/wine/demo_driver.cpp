@@ -14,15 +14,6 @@ namespace {
 const int kUpdateButton = 1001;
 const int kStatusBox = 1003;
 
-HWND FindResultBox(DWORD pid, HWND dialog) {
-    for (HWND w : TopWindowsOf(pid, true)) {
-        if (w != dialog && Text(w) == "Update") {
-            return w;
-        }
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,16 +46,16 @@ int main(int argc, char** argv) {
     SaveScreenshot(dialog, artifacts + "\\1-update-offered.png");
 
     Click(dialog, kUpdateButton);
-    HWND box = nullptr;
-    WaitUntil([&] { return (box = FindResultBox(tovane.Pid(), dialog)) != nullptr; }, 120000);
-    if (box == nullptr) {
+    // The result box has the dialog's caption: pass the dialog over.
+    MessageBoxSeen box;
+    if (!WaitForMessageBox(tovane.Pid(), "Update", 120000, &box, dialog)) {
         std::fprintf(stderr, "no result after 120 s; status: %s\n", ItemText(dialog, kStatusBox).c_str());
         return 1;
     }
-    std::string text = Text(::GetDlgItem(box, 0xFFFF));
+    const std::string& text = box.text;
     std::printf("updater says: %s\n", text.c_str());
-    SaveScreenshot(box, artifacts + "\\2-result.png");
-    Click(box, IDOK);
+    SaveScreenshot(box.hwnd, artifacts + "\\2-result.png");
+    AnswerMessageBox(box, IDOK);
     DWORD code = 0;
     if (!tovane.WaitExit(30000, &code)) {
         if (text != "Update success") {

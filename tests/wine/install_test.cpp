@@ -82,23 +82,10 @@ protected:
         if (dialogOut != nullptr) {
             *dialogOut = dialog;
         }
-        EXPECT_TRUE(WaitUntil([&] { return ItemEnabled(dialog, kUpdateButton); }, 15000))
-            << ItemText(dialog, kStatusBox);
+        EXPECT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, kStatusBox);
         Click(dialog, kUpdateButton);
-        // The box has the same caption as the dialog: find the one that is not it.
-        WaitUntil(
-            [&] {
-                for (HWND w : TopWindowsOf(tovane_.Pid(), true)) {
-                    if (w != dialog && Text(w) == "Update") {
-                        box.hwnd = w;
-                        box.caption = Text(w);
-                        box.text = Text(::GetDlgItem(w, 0xFFFF));
-                        return true;
-                    }
-                }
-                return false;
-            },
-            30000);
+        // The box has the same caption as the dialog: pass the dialog over.
+        WaitForMessageBox(tovane_.Pid(), "Update", 30000, &box, dialog);
         return box;
     }
 
@@ -265,7 +252,7 @@ TEST_F(InstallTest, ClosingWithoutUpdatingDeletesListedDownloadsAndRewritesTheVe
     WriteInstalledVersion("[Kelvo]\r\nMainVer=1\r\nSubVer=7\r\nOther=kept\r\n");
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return ItemEnabled(dialog, kUpdateButton); }, 15000));
+    ASSERT_TRUE(WaitForOffer(dialog));
     Click(dialog, IDCANCEL);
     ASSERT_TRUE(tovane_.WaitExit(10000));
     EXPECT_FALSE(FileExists(tempDir_ + "a.dll"));

@@ -85,6 +85,10 @@ HWND TovaneTest::Launch(Child& child) {
     return dialog;
 }
 
+bool TovaneTest::WaitForOffer(HWND dialog, DWORD timeoutMs) {
+    return WaitUntil([&] { return ItemEnabled(dialog, kUpdateButton); }, timeoutMs);
+}
+
 std::string TovaneTest::WaitForDecision(HWND dialog, DWORD timeoutMs) {
     std::string status;
     WaitUntil(

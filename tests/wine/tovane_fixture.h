@@ -33,6 +33,8 @@ protected:
 
     // Starts Tovane.exe in the program folder and waits for its dialog.
     HWND Launch(Child& child);
+    // Waits until the check has offered an update ("Update" enabled).
+    bool WaitForOffer(HWND dialog, DWORD timeoutMs = 15000);
     // Waits until the status box shows something other than "Checking update".
     std::string WaitForDecision(HWND dialog, DWORD timeoutMs = 15000);
     // The request paths the server saw, in order.

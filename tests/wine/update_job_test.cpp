@@ -5,13 +5,6 @@
 namespace kelvo::test {
 namespace {
 
-HWND OfferUpdate(TovaneTest* test, HWND dialog) {
-    (void)test;
-    std::string status;
-    WaitUntil([&] { return ItemEnabled(dialog, kUpdateButton); }, 15000);
-    return ItemEnabled(dialog, kUpdateButton) ? dialog : nullptr;
-}
-
 TEST_F(TovaneTest, UpdateJobFetchesEveryListedNameInOrderWithStatusAndBar) {
     PublishManifest("a.dll?b.exe?c.dat?", 2, 0, "new");
     Publish("a.dll", std::string(30000, 'a'));
@@ -20,7 +13,7 @@ TEST_F(TovaneTest, UpdateJobFetchesEveryListedNameInOrderWithStatusAndBar) {
     Publish("c.dat", "c");
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
-    ASSERT_NE(OfferUpdate(this, dialog), nullptr) << ItemText(dialog, kStatusBox);
+    ASSERT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, kStatusBox);
 
     Click(dialog, kUpdateButton);
     ASSERT_TRUE(WaitUntil([&] { return ItemText(dialog, kStatusBox) == "Downloading update file b.exe"; },
@@ -54,7 +47,7 @@ TEST_F(TovaneTest, ClosingWhileATransferHangsEndsPromptly) {
     PublishFault("slow.bin", R"({"stall": 60})");
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
-    ASSERT_NE(OfferUpdate(this, dialog), nullptr);
+    ASSERT_TRUE(WaitForOffer(dialog));
     Click(dialog, kUpdateButton);
     ASSERT_TRUE(WaitUntil(
         [&] { return ItemText(dialog, kStatusBox) == "Downloading update file slow.bin"; }, 10000));

@@ -20,7 +20,6 @@ public:
     int SetPos(int pos) const noexcept {
         return static_cast<int>(::SendMessageA(hwnd_, PBM_SETPOS, static_cast<WPARAM>(pos), 0));
     }
-    int GetPos() const noexcept { return static_cast<int>(::SendMessageA(hwnd_, PBM_GETPOS, 0, 0)); }
     void ShowWindow(int cmd) const noexcept { ::ShowWindow(hwnd_, cmd); }
 
 private:

@@ -205,9 +205,10 @@ std::vector<HWND> TopWindowsOf(DWORD pid, bool visibleOnly) {
     return state.found;
 }
 
-HWND FindWindowOf(DWORD pid, const char* caption, const char* className) {
+HWND FindWindowOf(DWORD pid, const char* caption, const char* className, HWND except) {
     for (HWND hwnd : TopWindowsOf(pid, false)) {
-        if (Text(hwnd) == caption && (className == nullptr || ClassName(hwnd) == className)) {
+        if (hwnd != except && Text(hwnd) == caption &&
+            (className == nullptr || ClassName(hwnd) == className)) {
             return hwnd;
         }
     }
@@ -276,8 +277,11 @@ void PressEscape(HWND dialog) {
     ::PostMessageA(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
 }
 
-bool WaitForMessageBox(DWORD pid, const char* caption, DWORD timeoutMs, MessageBoxSeen* seen) {
-    HWND box = WaitForWindowOf(pid, caption, timeoutMs, "#32770");
+bool WaitForMessageBox(DWORD pid, const char* caption, DWORD timeoutMs, MessageBoxSeen* seen,
+                       HWND except) {
+    HWND box = nullptr;
+    WaitUntil([&] { return (box = FindWindowOf(pid, caption, "#32770", except)) != nullptr; },
+              timeoutMs);
     if (box == nullptr) {
         return false;
     }

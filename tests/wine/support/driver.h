@@ -49,7 +49,9 @@ private:
 
 std::vector<HWND> TopWindowsOf(DWORD pid, bool visibleOnly);
 // A top-level window of the process with this exact caption (and class, if given).
-HWND FindWindowOf(DWORD pid, const char* caption, const char* className = nullptr);
+// except: a window to pass over (a dialog with the same caption as its boxes).
+HWND FindWindowOf(DWORD pid, const char* caption, const char* className = nullptr,
+                  HWND except = nullptr);
 HWND WaitForWindowOf(DWORD pid, const char* caption, DWORD timeoutMs,
                      const char* className = nullptr);
 
@@ -70,8 +72,10 @@ struct MessageBoxSeen {
     std::string caption;
     std::string text;
 };
-// A message box (dialog class #32770 with a static text 0xFFFF) of the process.
-bool WaitForMessageBox(DWORD pid, const char* caption, DWORD timeoutMs, MessageBoxSeen* seen);
+// A message box (dialog class #32770 with a static text 0xFFFF) of the
+// process, other than the window `except`.
+bool WaitForMessageBox(DWORD pid, const char* caption, DWORD timeoutMs, MessageBoxSeen* seen,
+                       HWND except = nullptr);
 // Presses the box's button with this id (IDOK, IDYES, IDNO ...).
 void AnswerMessageBox(const MessageBoxSeen& box, int buttonId);
 
