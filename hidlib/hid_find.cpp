@@ -44,7 +44,8 @@ private:
 // The path must be a non-empty string that ends inside the record: a record
 // that the filling call left short is passed over, never opened.
 bool HoldsUsablePath(const SP_DEVICE_INTERFACE_DETAIL_DATA_W& detail, DWORD Qorin_Length) {
-    const std::size_t pathBytes = Qorin_Length - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+    const std::size_t pathBytes =
+        Qorin_Length - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
     const std::size_t pathUnits = pathBytes / sizeof(WCHAR);
     return pathUnits > 1 && detail.DevicePath[0] != L'\0' &&
            std::wmemchr(detail.DevicePath, L'\0', pathUnits) != nullptr;

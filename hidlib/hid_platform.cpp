@@ -37,8 +37,8 @@ public:
 
     HANDLE OpenDevice(const wchar_t* path, DWORD access) override {
         // No overlapped flag: the host reads and writes synchronously.
-        return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+        return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           0, nullptr);
     }
 
     BOOLEAN GetAttributes(HANDLE device, HIDD_ATTRIBUTES* attributes) override {

@@ -76,8 +76,8 @@ private:
 
 int DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
                  net::TransferCancel* cancel) {
-    InternetHandle session(::InternetOpenA("Tovane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                           nullptr, 0));
+    InternetHandle session(
+        ::InternetOpenA("Tovane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session) {
         return 0;
     }

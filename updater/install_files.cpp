@@ -58,7 +58,8 @@ int CTovaneFileDlg::InstallFiles(const char* productPath) {
         if (!transaction.Replace(tempFilePath, runFilePath, &error)) {
             transaction.Rollback();
             char text[128];
-            std::snprintf(text, sizeof text, "Update file  failure error =%d", static_cast<int>(error));
+            std::snprintf(text, sizeof text, "Update file  failure error =%d",
+                          static_cast<int>(error));
             ::MessageBoxA(GetSafeHwnd(), text, "Update", MB_ICONERROR);
             return 0;
         }

@@ -36,9 +36,7 @@ std::uint32_t ReadProfileNumber(const char* section, const char* key, const std:
 }  // namespace
 
 CTovaneFileDlg::CTovaneFileDlg(HWND pParent)
-    : ModalDialog(IDD_UPDATE_DIALOG, pParent),
-      m_strUrl(TOVANE_BASE_URL),
-      m_strVerName("Version") {
+    : ModalDialog(IDD_UPDATE_DIALOG, pParent), m_strUrl(TOVANE_BASE_URL), m_strVerName("Version") {
     m_hIcon = App() != nullptr ? App()->LoadIconResource(IDI_PROGRAM) : nullptr;
     m_nMainVer = 0;
     m_nSubVer = 0;
@@ -253,8 +251,8 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
         ::DeleteFileA(cstrFilePath.c_str());
     }
 
-    ::GetPrivateProfileStringA("Programs", "Programs", "", ch.data(),
-                               static_cast<DWORD>(ch.size()), cstrFilePath.c_str());
+    ::GetPrivateProfileStringA("Programs", "Programs", "", ch.data(), static_cast<DWORD>(ch.size()),
+                               cstrFilePath.c_str());
     std::vector<std::string> entries = tovane::SplitFileList(ch.data());
     const std::string* unsafe = tovane::FindUnsafeName(entries);
     std::string refusedName = unsafe != nullptr ? *unsafe : std::string();
@@ -264,15 +262,17 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
         m_nNewSubVer = ReadProfileNumber("Kelvo", "SubVer", cstrFilePath);
     }
     std::fill(ch.begin(), ch.end(), '\0');
-    ::GetPrivateProfileStringA("Kelvo", "UpdateInof", "", ch.data(),
-                               static_cast<DWORD>(ch.size()), cstrFilePath.c_str());
+    ::GetPrivateProfileStringA("Kelvo", "UpdateInof", "", ch.data(), static_cast<DWORD>(ch.size()),
+                               cstrFilePath.c_str());
     ::DeleteFileA(cstrFilePath.c_str());
 
     if (unsafe != nullptr) {
         // Names from the server become paths in two folders; one that is not
         // a plain file name refuses the whole list before anything is fetched.
-        std::string message = "The update list on the server names a file that cannot be used "
-                              "safely: \"" + refusedName + "\". No update is offered.";
+        std::string message =
+            "The update list on the server names a file that cannot be used "
+            "safely: \"" +
+            refusedName + "\". No update is offered.";
         SetStatus(message.c_str());
         return 0;
     }

@@ -66,7 +66,8 @@ std::vector<TransferResult> DownloadJob::Results() const {
 }
 
 unsigned __stdcall DownloadJob::WorkerProc(void* pParam) {
-    std::unique_ptr<std::shared_ptr<DownloadJob>> job(static_cast<std::shared_ptr<DownloadJob>*>(pParam));
+    std::unique_ptr<std::shared_ptr<DownloadJob>> job(
+        static_cast<std::shared_ptr<DownloadJob>*>(pParam));
     (*job)->Run();
     return 1;
 }

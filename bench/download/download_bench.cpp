@@ -56,9 +56,11 @@ int main(int argc, char** argv) {
 
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     ::GetFileAttributesExA(argv[2], GetFileExInfoStandard, &data);
-    unsigned long long bytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    unsigned long long bytes =
+        (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
-    std::printf("result=%d bytes=%llu seconds=%.3f peak_working_set=%lu start_working_set=%lu\n", result,
-                bytes, seconds, static_cast<unsigned long>(peak.load()), static_cast<unsigned long>(before));
+    std::printf("result=%d bytes=%llu seconds=%.3f peak_working_set=%lu start_working_set=%lu\n",
+                result, bytes, seconds, static_cast<unsigned long>(peak.load()),
+                static_cast<unsigned long>(before));
     return result == 1 ? 0 : 1;
 }

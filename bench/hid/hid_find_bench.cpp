@@ -25,8 +25,8 @@ namespace {
 bool DirectFindAndOpen(USHORT product, USHORT vendor, HANDLE& read, HANDLE& write) {
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
-    HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr,
-                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -37,7 +37,8 @@ bool DirectFindAndOpen(USHORT product, USHORT vendor, HANDLE& read, HANDLE& writ
     SP_DEVICE_INTERFACE_DATA data = {};
     data.cbSize = sizeof(data);
     bool found = false;
-    for (DWORD i = 0; !found && SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, i, &data); ++i) {
+    for (DWORD i = 0; !found && SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, i, &data);
+         ++i) {
         buffer.detail.cbSize = sizeof(buffer.detail);
         if (!SetupDiGetDeviceInterfaceDetailW(set, &data, &buffer.detail, sizeof(buffer), nullptr,
                                               nullptr)) {
@@ -53,8 +54,8 @@ bool DirectFindAndOpen(USHORT product, USHORT vendor, HANDLE& read, HANDLE& writ
         attributes.Size = sizeof(attributes);
         if (HidD_GetAttributes(r, &attributes) && attributes.VendorID == vendor &&
             attributes.ProductID == product) {
-            HANDLE w = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
+            HANDLE w = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
             if (w != INVALID_HANDLE_VALUE) {
                 read = r;
                 write = w;
@@ -113,8 +114,10 @@ double Sum(const std::vector<double>& samples) {
 
 int main(int argc, char** argv) {
     const int iterations = argc > 1 ? std::atoi(argv[1]) : 200;
-    const USHORT product = static_cast<USHORT>(argc > 3 ? std::strtoul(argv[2], nullptr, 0) : 0x0001);
-    const USHORT vendor = static_cast<USHORT>(argc > 3 ? std::strtoul(argv[3], nullptr, 0) : 0x845e);
+    const USHORT product =
+        static_cast<USHORT>(argc > 3 ? std::strtoul(argv[2], nullptr, 0) : 0x0001);
+    const USHORT vendor =
+        static_cast<USHORT>(argc > 3 ? std::strtoul(argv[3], nullptr, 0) : 0x845e);
     if (iterations < 1) {
         std::fprintf(stderr, "usage: hid_find_bench [ITERATIONS [PRODUCT VENDOR]]\n");
         return 2;
@@ -129,7 +132,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 5; ++i) {
         if (!TimeOnce(LibraryFindAndOpen, product, vendor, library) ||
             !TimeOnce(DirectFindAndOpen, product, vendor, direct)) {
-            std::fprintf(stderr, "device product 0x%04x vendor 0x%04x not found\n", product, vendor);
+            std::fprintf(stderr, "device product 0x%04x vendor 0x%04x not found\n", product,
+                         vendor);
             return 1;
         }
     }
@@ -142,7 +146,8 @@ int main(int argc, char** argv) {
         bool ok = TimeOnce(libraryFirst ? LibraryFindAndOpen : DirectFindAndOpen, product, vendor,
                            libraryFirst ? library : direct);
         ok = TimeOnce(libraryFirst ? DirectFindAndOpen : LibraryFindAndOpen, product, vendor,
-                      libraryFirst ? direct : library) && ok;
+                      libraryFirst ? direct : library) &&
+             ok;
         if (!ok) {
             std::fprintf(stderr, "round %d: device not found\n", i);
             return 1;

@@ -25,8 +25,8 @@ extern "C" {
 namespace {
 
 void PrintInterface(const wchar_t* path) {
-    HANDLE device = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE device = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                0, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
         std::printf("  (cannot open, error %lu) %ls\n", GetLastError(), path);
         return;
@@ -56,8 +56,8 @@ void PrintInterface(const wchar_t* path) {
 void ListInterfaces() {
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
-    HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr,
-                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
         std::printf("no HID device set (error %lu)\n", GetLastError());
         return;
@@ -87,8 +87,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
         if (header && header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
             const auto* iface = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header);
-            std::printf("%s %ls\n", wParam == DBT_DEVICEARRIVAL ? "arrived:" : "removed:",
-                        iface->dbcc_name);
+            std::printf("%s %ls\n",
+                        wParam == DBT_DEVICEARRIVAL ? "arrived:" : "removed:", iface->dbcc_name);
             std::fflush(stdout);
         }
         return TRUE;
@@ -105,8 +105,8 @@ HWND CreateNotificationWindow() {
     if (!RegisterClassW(&windowClass)) {
         return nullptr;
     }
-    return CreateWindowExW(0, windowClass.lpszClassName, L"hidprobe", 0, 0, 0, 0, 0,
-                           HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+    return CreateWindowExW(0, windowClass.lpszClassName, L"hidprobe", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                           nullptr, windowClass.hInstance, nullptr);
 }
 
 void PumpFor(DWORD milliseconds) {
@@ -165,21 +165,20 @@ int main(int argc, char** argv) {
 
     HWND window = CreateNotificationWindow();
     if (!window) {
-        std::printf("no notification window (error %lu); continuing without one\n",
-                    GetLastError());
+        std::printf("no notification window (error %lu); continuing without one\n", GetLastError());
     }
     HANDLE readHandle = INVALID_HANDLE_VALUE;
     HANDLE writeHandle = INVALID_HANDLE_VALUE;
     if (!Qorin_UsbFindHIDDev(window, &readHandle, &writeHandle, productId, vendorId)) {
-        std::printf("device product 0x%04x vendor 0x%04x: not found or not openable\n",
-                    productId, vendorId);
+        std::printf("device product 0x%04x vendor 0x%04x: not found or not openable\n", productId,
+                    vendorId);
         if (window) {
             DestroyWindow(window);
         }
         return 1;
     }
-    std::printf("device product 0x%04x vendor 0x%04x: opened for reading and writing\n",
-                productId, vendorId);
+    std::printf("device product 0x%04x vendor 0x%04x: opened for reading and writing\n", productId,
+                vendorId);
 
     HIDP_CAPS caps = {};
     if (Qorin_USBReadWriteInit(&readHandle, &caps)) {

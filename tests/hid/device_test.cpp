@@ -79,8 +79,8 @@ void CloseBoth(HANDLE read, HANDLE write) {
 TEST(VirtualDevices, PresentInThePrefix) {
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
-    HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr,
-                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     ASSERT_NE(set, INVALID_HANDLE_VALUE);
     std::vector<std::pair<USHORT, USHORT>> seen;
     SP_DEVICE_INTERFACE_DATA data = {};
@@ -191,9 +191,8 @@ TEST_P(DeviceTest, CapabilitiesAreThoseOfTheDevice) {
         EXPECT_EQ(caps.NumberFeatureValueCaps, expected.NumberFeatureValueCaps);
     }
     std::printf("[ info     ] %s: usage page 0x%x usage 0x%x input %u output %u feature %u\n",
-                GetParam().name, expected.UsagePage, expected.Usage,
-                expected.InputReportByteLength, expected.OutputReportByteLength,
-                expected.FeatureReportByteLength);
+                GetParam().name, expected.UsagePage, expected.Usage, expected.InputReportByteLength,
+                expected.OutputReportByteLength, expected.FeatureReportByteLength);
     CloseBoth(read, write);
 }
 
@@ -255,9 +254,10 @@ TEST(Capabilities, NoHidDataLeavesTheRecordUntouched) {
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     HANDLE closed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     CloseHandle(closed);
-    const std::pair<const char*, HANDLE> notHid[] = {
-        {"invalid", INVALID_HANDLE_VALUE}, {"null", nullptr}, {"plain file", file},
-        {"closed", closed}};
+    const std::pair<const char*, HANDLE> notHid[] = {{"invalid", INVALID_HANDLE_VALUE},
+                                                     {"null", nullptr},
+                                                     {"plain file", file},
+                                                     {"closed", closed}};
     for (auto [name, handle] : notHid) {
         HIDP_CAPS caps;
         std::memset(&caps, 0xA5, sizeof(caps));

@@ -170,10 +170,18 @@ HANDLE FakeHidPlatform::OpenDevice(const wchar_t* path, DWORD access) {
         const FakeInterface& iface = interfaces[i];
         bool opens = false;
         switch (access) {
-        case 0: opens = iface.probeOpens; break;
-        case GENERIC_READ: opens = iface.readOpens; break;
-        case GENERIC_WRITE: opens = iface.writeOpens; break;
-        default: faults.push_back("open with access " + std::to_string(access)); break;
+        case 0:
+            opens = iface.probeOpens;
+            break;
+        case GENERIC_READ:
+            opens = iface.readOpens;
+            break;
+        case GENERIC_WRITE:
+            opens = iface.writeOpens;
+            break;
+        default:
+            faults.push_back("open with access " + std::to_string(access));
+            break;
         }
         if (!opens) {
             SetLastError(ERROR_ACCESS_DENIED);

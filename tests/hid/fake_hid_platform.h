@@ -23,7 +23,7 @@ struct FakeInterface {
     bool writeOpens = true;
     DWORD sizingResult = kRealSize;  // what the sizing call reports
     bool fillFails = false;
-    bool fillUnterminated = false;   // fill reports success, path without its NUL
+    bool fillUnterminated = false;  // fill reports success, path without its NUL
 };
 
 struct OpenRecord {

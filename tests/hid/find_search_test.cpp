@@ -43,8 +43,8 @@ struct SearchCase {
     Out read;
     Out write;
     std::size_t registrations;
-    std::size_t stepsEnumerated;          // enumeration calls, the failing last one included
-    std::vector<std::size_t> neverOpened; // not even probed
+    std::size_t stepsEnumerated;           // enumeration calls, the failing last one included
+    std::vector<std::size_t> neverOpened;  // not even probed
     USHORT product = kProduct;
     USHORT vendor = kVendor;
     bool deviceSetFails = false;
@@ -56,67 +56,165 @@ std::vector<SearchCase> Cases() {
     std::vector<SearchCase> cases;
     auto add = [&](SearchCase c) { cases.push_back(std::move(c)); };
 
-    add({"single_match_behind_other_device", {Other(L"a"), Match(L"b")}, true, HandleOf(1),
-         HandleOf(1), 1, 2, {}});
-    add({"first_of_two_openable_matches_wins", {Match(L"a"), Match(L"b")}, true, HandleOf(0),
-         HandleOf(0), 1, 1, {1}});
+    add({"single_match_behind_other_device",
+         {Other(L"a"), Match(L"b")},
+         true,
+         HandleOf(1),
+         HandleOf(1),
+         1,
+         2,
+         {}});
+    add({"first_of_two_openable_matches_wins",
+         {Match(L"a"), Match(L"b")},
+         true,
+         HandleOf(0),
+         HandleOf(0),
+         1,
+         1,
+         {1}});
     {
-        SearchCase c{"ids_exchanged_not_found", {Match(L"a")}, false, kUntouched, kUntouched, 0, 2, {}};
+        SearchCase c{
+            "ids_exchanged_not_found", {Match(L"a")}, false, kUntouched, kUntouched, 0, 2, {}};
         c.product = kVendor;
         c.vendor = kProduct;
         add(c);
     }
     {
-        SearchCase c{"ids_with_bit_15_set", {{L"a", 0xFFFF, 0x8001}}, true, HandleOf(0),
-                     HandleOf(0), 1, 1, {}};
+        SearchCase c{"ids_with_bit_15_set",
+                     {{L"a", 0xFFFF, 0x8001}},
+                     true,
+                     HandleOf(0),
+                     HandleOf(0),
+                     1,
+                     1,
+                     {}};
         c.product = 0x8001;
         c.vendor = 0xFFFF;
         add(c);
     }
     add({"first_match_refuses_read_second_wins",
-         {With(Match(L"a"), &FakeInterface::readOpens, false), Match(L"b")}, true, HandleOf(1),
-         HandleOf(1), 2, 2, {}});
+         {With(Match(L"a"), &FakeInterface::readOpens, false), Match(L"b")},
+         true,
+         HandleOf(1),
+         HandleOf(1),
+         2,
+         2,
+         {}});
     add({"first_match_refuses_write_second_wins",
-         {With(Match(L"a"), &FakeInterface::writeOpens, false), Match(L"b")}, true, HandleOf(1),
-         HandleOf(1), 2, 2, {}});
-    add({"read_opens_write_does_not", {With(Match(L"a"), &FakeInterface::writeOpens, false)},
-         false, kInvalid, kInvalid, 1, 2, {}});
-    add({"only_match_refuses_read", {With(Match(L"a"), &FakeInterface::readOpens, false)}, false,
-         kInvalid, kUntouched, 1, 2, {}});
+         {With(Match(L"a"), &FakeInterface::writeOpens, false), Match(L"b")},
+         true,
+         HandleOf(1),
+         HandleOf(1),
+         2,
+         2,
+         {}});
+    add({"read_opens_write_does_not",
+         {With(Match(L"a"), &FakeInterface::writeOpens, false)},
+         false,
+         kInvalid,
+         kInvalid,
+         1,
+         2,
+         {}});
+    add({"only_match_refuses_read",
+         {With(Match(L"a"), &FakeInterface::readOpens, false)},
+         false,
+         kInvalid,
+         kUntouched,
+         1,
+         2,
+         {}});
     add({"last_match_refuses_read_after_a_write_failure",
          {With(Match(L"a"), &FakeInterface::writeOpens, false),
           With(Match(L"b"), &FakeInterface::readOpens, false)},
-         false, kInvalid, kInvalid, 2, 3, {}});
-    add({"probe_fails", {With(Match(L"a"), &FakeInterface::probeOpens, false)}, false, kUntouched,
-         kUntouched, 0, 2, {}});
+         false,
+         kInvalid,
+         kInvalid,
+         2,
+         3,
+         {}});
+    add({"probe_fails",
+         {With(Match(L"a"), &FakeInterface::probeOpens, false)},
+         false,
+         kUntouched,
+         kUntouched,
+         0,
+         2,
+         {}});
     add({"probe_fails_next_match_wins",
-         {With(Match(L"a"), &FakeInterface::probeOpens, false), Match(L"b")}, true, HandleOf(1),
-         HandleOf(1), 1, 2, {}});
+         {With(Match(L"a"), &FakeInterface::probeOpens, false), Match(L"b")},
+         true,
+         HandleOf(1),
+         HandleOf(1),
+         1,
+         2,
+         {}});
     add({"attributes_unreadable_after_a_match",
          {With(Match(L"a"), &FakeInterface::readOpens, false),
           With(Match(L"b"), &FakeInterface::attributesReadable, false)},
-         false, kInvalid, kUntouched, 1, 3, {}});
+         false,
+         kInvalid,
+         kUntouched,
+         1,
+         3,
+         {}});
     add({"attributes_unreadable_then_match",
-         {With(Match(L"a"), &FakeInterface::attributesReadable, false), Match(L"b")}, true,
-         HandleOf(1), HandleOf(1), 1, 2, {}});
+         {With(Match(L"a"), &FakeInterface::attributesReadable, false), Match(L"b")},
+         true,
+         HandleOf(1),
+         HandleOf(1),
+         1,
+         2,
+         {}});
     add({"sizing_yields_zero",
-         {With(Match(L"a"), &FakeInterface::sizingResult, DWORD{0}), Match(L"b")}, true,
-         HandleOf(1), HandleOf(1), 1, 2, {0}});
+         {With(Match(L"a"), &FakeInterface::sizingResult, DWORD{0}), Match(L"b")},
+         true,
+         HandleOf(1),
+         HandleOf(1),
+         1,
+         2,
+         {0}});
     add({"sizing_below_fixed_part",
-         {With(Match(L"a"), &FakeInterface::sizingResult, kFixedPart - 1)}, false, kUntouched,
-         kUntouched, 0, 2, {0}});
+         {With(Match(L"a"), &FakeInterface::sizingResult, kFixedPart - 1)},
+         false,
+         kUntouched,
+         kUntouched,
+         0,
+         2,
+         {0}});
     add({"sizing_only_fixed_part",
          {With(Match(L"abc"), &FakeInterface::sizingResult, kFixedPart)},
-         false, kUntouched, kUntouched, 0, 2, {0}});
+         false,
+         kUntouched,
+         kUntouched,
+         0,
+         2,
+         {0}});
     add({"sizing_short_of_the_path",
          {With(Match(L"abcdef"), &FakeInterface::sizingResult, kFixedPart + 4), Match(L"b")},
-         true, HandleOf(1), HandleOf(1), 1, 2, {0}});
-    add({"fill_fails", {With(Match(L"a"), &FakeInterface::fillFails, true), Match(L"b")}, true,
-         HandleOf(1), HandleOf(1), 1, 2, {0}});
+         true,
+         HandleOf(1),
+         HandleOf(1),
+         1,
+         2,
+         {0}});
+    add({"fill_fails",
+         {With(Match(L"a"), &FakeInterface::fillFails, true), Match(L"b")},
+         true,
+         HandleOf(1),
+         HandleOf(1),
+         1,
+         2,
+         {0}});
     add({"fill_yields_empty_path", {Match(L"")}, false, kUntouched, kUntouched, 0, 2, {0}});
     add({"fill_leaves_path_unterminated",
-         {With(Match(L"a"), &FakeInterface::fillUnterminated, true)}, false, kUntouched,
-         kUntouched, 0, 2, {0}});
+         {With(Match(L"a"), &FakeInterface::fillUnterminated, true)},
+         false,
+         kUntouched,
+         kUntouched,
+         0,
+         2,
+         {0}});
     {
         SearchCase c{"allocation_fails", {Match(L"a")}, false, kUntouched, kUntouched, 0, 2, {0}};
         c.allocationFails = true;
@@ -124,14 +222,19 @@ std::vector<SearchCase> Cases() {
     }
     add({"no_interfaces", {}, false, kUntouched, kUntouched, 0, 1, {}});
     {
-        SearchCase c{"device_set_cannot_be_built", {Match(L"a")}, false, kUntouched, kUntouched,
-                     0, 0, {0}};
+        SearchCase c{
+            "device_set_cannot_be_built", {Match(L"a")}, false, kUntouched, kUntouched, 0, 0, {0}};
         c.deviceSetFails = true;
         add(c);
     }
     {
         SearchCase c{"enumeration_error_ends_search",
-                     {Other(L"a"), Other(L"b"), Match(L"c")}, false, kUntouched, kUntouched, 0, 2,
+                     {Other(L"a"), Other(L"b"), Match(L"c")},
+                     false,
+                     kUntouched,
+                     kUntouched,
+                     0,
+                     2,
                      {2}};
         c.enumerationErrorAt = 1;
         add(c);
@@ -180,8 +283,7 @@ TEST_P(SearchTable, ResultOutParametersRegistrationsAndLeftovers) {
 
     HANDLE read = kCallerRead;
     HANDLE write = kCallerWrite;
-    const bool result =
-        qorinhid::FindHidDevice(fake, kWindow, &read, &write, c.product, c.vendor);
+    const bool result = qorinhid::FindHidDevice(fake, kWindow, &read, &write, c.product, c.vendor);
 
     SCOPED_TRACE(Describe(fake));
     EXPECT_EQ(result, c.result);

@@ -16,11 +16,11 @@ protected:
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"QorinhidNotificationTest";
         RegisterClassW(&windowClass);  // a second registration in the process fails harmlessly
-        window_ = CreateWindowExW(0, windowClass.lpszClassName, L"notifications",
-                                  WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                                  windowClass.hInstance, nullptr);
-        ASSERT_NE(window_, nullptr) << "CreateWindow error " << GetLastError()
-                                    << " (is there an X display?)";
+        window_ =
+            CreateWindowExW(0, windowClass.lpszClassName, L"notifications", WS_OVERLAPPEDWINDOW, 0,
+                            0, 100, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+        ASSERT_NE(window_, nullptr)
+            << "CreateWindow error " << GetLastError() << " (is there an X display?)";
         HidD_GetHidGuid(&hidGuid_);
     }
 
@@ -55,7 +55,8 @@ TEST_F(NotificationTest, EachCallMakesANewRegistration) {
 }
 
 TEST_F(NotificationTest, AnyInterfaceClassCanBeWatched) {
-    GUID otherClass = {0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+    GUID otherClass = {
+        0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
     EXPECT_NE(Register(&otherClass), nullptr);
 }
 

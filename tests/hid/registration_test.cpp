@@ -183,8 +183,14 @@ TEST_P(SelfRegistrationOrder, TypeLibFirstClassesSecond) {
     const StepCase& c = GetParam();
     std::string steps;
     const HRESULT result = qorinhid::RunSelfRegistration(
-        [&] { steps += "typelib "; return c.typeLibSucceeds; },
-        [&] { steps += "classes "; return c.classesSucceed; });
+        [&] {
+            steps += "typelib ";
+            return c.typeLibSucceeds;
+        },
+        [&] {
+            steps += "classes ";
+            return c.classesSucceed;
+        });
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(steps, c.stepsRun);
 }

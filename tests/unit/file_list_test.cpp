@@ -16,18 +16,16 @@ TEST_P(SplitFileListTest, OneEntryMoreThanQuestionMarksEmptyOnesKept) {
     EXPECT_EQ(tovane::SplitFileList(c.value), c.entries) << "value: \"" << c.value << '"';
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ManifestValues, SplitFileListTest,
-    ::testing::Values(SplitCase{"a.dll?b.exe?", {"a.dll", "b.exe", ""}},
-                      SplitCase{"a.dll?b.exe", {"a.dll", "b.exe"}},
-                      SplitCase{"", {""}},
-                      SplitCase{"?a.dll?", {"", "a.dll", ""}},
-                      SplitCase{"a.dll??b.exe?", {"a.dll", "", "b.exe", ""}},
-                      SplitCase{"?", {"", ""}},
-                      SplitCase{"??", {"", "", ""}},
-                      // Blanks are part of the name; nothing is trimmed.
-                      SplitCase{" a.dll ? b.exe?", {" a.dll ", " b.exe", ""}},
-                      SplitCase{"only.exe", {"only.exe"}}));
+INSTANTIATE_TEST_SUITE_P(ManifestValues, SplitFileListTest,
+                         ::testing::Values(SplitCase{"a.dll?b.exe?", {"a.dll", "b.exe", ""}},
+                                           SplitCase{"a.dll?b.exe", {"a.dll", "b.exe"}},
+                                           SplitCase{"", {""}},
+                                           SplitCase{"?a.dll?", {"", "a.dll", ""}},
+                                           SplitCase{"a.dll??b.exe?", {"a.dll", "", "b.exe", ""}},
+                                           SplitCase{"?", {"", ""}}, SplitCase{"??", {"", "", ""}},
+                                           // Blanks are part of the name; nothing is trimmed.
+                                           SplitCase{" a.dll ? b.exe?", {" a.dll ", " b.exe", ""}},
+                                           SplitCase{"only.exe", {"only.exe"}}));
 
 TEST(SplitFileList, EntryCountFollowsQuestionMarksForLongValues) {
     std::string value;

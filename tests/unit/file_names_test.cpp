@@ -5,19 +5,49 @@
 namespace {
 
 TEST(IsPlainFileName, AcceptsBareNames) {
-    for (const char* name : {"a.dll", "Kelvo.exe", "Qorinhid.dll", "read me.txt", ".hidden", "x",
-                             "console.cfg", "COM10.dat", "LPT.txt", "nul_device.txt",
-                             "\xC9\xFD\xBC\xB6.dll" /* GBK "升级" */}) {
+    for (const char* name :
+         {"a.dll", "Kelvo.exe", "Qorinhid.dll", "read me.txt", ".hidden", "x", "console.cfg",
+          "COM10.dat", "LPT.txt", "nul_device.txt", "\xC9\xFD\xBC\xB6.dll" /* GBK "升级" */}) {
         EXPECT_TRUE(tovane::IsPlainFileName(name)) << name;
     }
 }
 
 TEST(IsPlainFileName, RefusesAnythingThatLeavesTheFolder) {
-    for (const char* name :
-         {"", ".", "..", "..\\a.dll", "../a.dll", "sub\\a.dll", "sub/a.dll", "C:a.dll", "C:\\a.dll",
-          "\\\\server\\share\\a.dll", "a.dll:stream", "a.dll::$DATA", "a<b", "a>b", "a|b", "a\"b",
-          "a*b", "a?b", "a.dll.", "a.dll ", "tab\there", "CON", "con", "con.fig", "NUL.txt", "nul .txt", "PRN",
-          "AUX.dll", "COM1", "com9.log", "LPT1", "lpt0.x", "CONIN$", "conout$.txt", "CLOCK$"}) {
+    for (const char* name : {"",
+                             ".",
+                             "..",
+                             "..\\a.dll",
+                             "../a.dll",
+                             "sub\\a.dll",
+                             "sub/a.dll",
+                             "C:a.dll",
+                             "C:\\a.dll",
+                             "\\\\server\\share\\a.dll",
+                             "a.dll:stream",
+                             "a.dll::$DATA",
+                             "a<b",
+                             "a>b",
+                             "a|b",
+                             "a\"b",
+                             "a*b",
+                             "a?b",
+                             "a.dll.",
+                             "a.dll ",
+                             "tab\there",
+                             "CON",
+                             "con",
+                             "con.fig",
+                             "NUL.txt",
+                             "nul .txt",
+                             "PRN",
+                             "AUX.dll",
+                             "COM1",
+                             "com9.log",
+                             "LPT1",
+                             "lpt0.x",
+                             "CONIN$",
+                             "conout$.txt",
+                             "CLOCK$"}) {
         EXPECT_FALSE(tovane::IsPlainFileName(name)) << '"' << name << '"';
     }
 }

@@ -12,12 +12,12 @@ TEST(InstallTargetFolder, BackslashScanThatNeverExaminesTheFirstCharacter) {
     } cases[] = {
         {"D:\\Apps\\Prod\\main.exe", "D:\\Apps\\Prod\\"},
         {"C:\\main.exe", "C:\\"},
-        {"main.exe", ""},             // no backslash: bare names, relative to the current directory
-        {"\\main.exe", ""},           // the only backslash is the first character
-        {"\\\\main.exe", "\\\\"},     // the second character is examined
-        {"x\\", "x\\"},               // a trailing backslash is the folder itself
-        {"a", ""},                    // one character: nothing is examined
-        {"", "C:\\Program\\"},        // product not found: the program folder
+        {"main.exe", ""},          // no backslash: bare names, relative to the current directory
+        {"\\main.exe", ""},        // the only backslash is the first character
+        {"\\\\main.exe", "\\\\"},  // the second character is examined
+        {"x\\", "x\\"},            // a trailing backslash is the folder itself
+        {"a", ""},                 // one character: nothing is examined
+        {"", "C:\\Program\\"},     // product not found: the program folder
         {"\\\\srv\\share\\k.exe", "\\\\srv\\share\\"},
     };
     for (const auto& c : cases) {

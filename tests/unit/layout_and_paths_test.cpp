@@ -19,18 +19,16 @@ TEST_P(CentredIconOffsetTest, TruncatesTowardZero) {
         << "client " << c.client << ", icon " << c.icon;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Extents, CentredIconOffsetTest,
-    ::testing::Values(CentreCase{32, 32, 0},   // exactly as wide as the icon
-                      CentreCase{33, 32, 1},   // one pixel wider
-                      CentreCase{34, 32, 1},
-                      CentreCase{35, 32, 2},
-                      CentreCase{31, 32, 0},   // one narrower: (0)/2
-                      CentreCase{30, 32, 0},   // two narrower: (-1)/2 is 0, not -1
-                      CentreCase{29, 32, -1},  // three narrower: (-2)/2
-                      CentreCase{0, 32, -15},  // empty client area: (-31)/2
-                      CentreCase{160, 32, 64},
-                      CentreCase{161, 48, 57}));
+INSTANTIATE_TEST_SUITE_P(Extents, CentredIconOffsetTest,
+                         ::testing::Values(CentreCase{32, 32, 0},  // exactly as wide as the icon
+                                           CentreCase{33, 32, 1},  // one pixel wider
+                                           CentreCase{34, 32, 1}, CentreCase{35, 32, 2},
+                                           CentreCase{31, 32, 0},  // one narrower: (0)/2
+                                           CentreCase{30, 32,
+                                                      0},  // two narrower: (-1)/2 is 0, not -1
+                                           CentreCase{29, 32, -1},  // three narrower: (-2)/2
+                                           CentreCase{0, 32, -15},  // empty client area: (-31)/2
+                                           CentreCase{160, 32, 64}, CentreCase{161, 48, 57}));
 
 TEST(AppPaths, ProgramFolderAndVersionFile) {
     struct {
@@ -41,7 +39,8 @@ TEST(AppPaths, ProgramFolderAndVersionFile) {
         {"C:\\Apps\\Kelvo", "C:\\Apps\\Kelvo\\", "C:\\Apps\\Kelvo\\Version.ini"},
         // A drive root already ends with a backslash; one more is added.
         {"C:\\", "C:\\\\", "C:\\\\Version.ini"},
-        {"\\\\server\\share\\kelvo", "\\\\server\\share\\kelvo\\", "\\\\server\\share\\kelvo\\Version.ini"},
+        {"\\\\server\\share\\kelvo", "\\\\server\\share\\kelvo\\",
+         "\\\\server\\share\\kelvo\\Version.ini"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(tovane::ProgramFolderFromCurrentDir(c.currentDir), c.folder);

@@ -41,7 +41,7 @@ TEST(ParseProfileUnsigned, StrtoulLikeWithSaturation) {
         {"99999999999", 4294967295u},
         {"-1", 4294967295u},  // what "%d" writes for the largest value reads back the same
         {"-2147483648", 2147483648u},
-        {"x", 7},             // no digits: the default
+        {"x", 7},  // no digits: the default
         {"", 7},
         {"3.5", 3},
     };

@@ -28,15 +28,11 @@ constexpr std::uint32_t kMax = UINT32_MAX;
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, UpdateDecisionTest,
-    ::testing::Values(DecisionCase{{1, 5}, {1, 6}, true},
-                      DecisionCase{{1, 5}, {2, 0}, true},
-                      DecisionCase{{1, 5}, {1, 5}, false},
-                      DecisionCase{{1, 5}, {1, 4}, false},
-                      DecisionCase{{1, 5}, {0, 9}, false},
-                      DecisionCase{{2, 1}, {1, 9}, false},
+    ::testing::Values(DecisionCase{{1, 5}, {1, 6}, true}, DecisionCase{{1, 5}, {2, 0}, true},
+                      DecisionCase{{1, 5}, {1, 5}, false}, DecisionCase{{1, 5}, {1, 4}, false},
+                      DecisionCase{{1, 5}, {0, 9}, false}, DecisionCase{{2, 1}, {1, 9}, false},
                       // No local version file: 0.0 installed.
-                      DecisionCase{{0, 0}, {0, 1}, true},
-                      DecisionCase{{0, 0}, {0, 0}, false},
+                      DecisionCase{{0, 0}, {0, 1}, true}, DecisionCase{{0, 0}, {0, 0}, false},
                       // Unsigned comparison at the top of the range.
                       DecisionCase{{kMax, 0}, {0, kMax}, false},
                       DecisionCase{{0x7FFFFFFF, 0}, {0x80000000u, 0}, true},

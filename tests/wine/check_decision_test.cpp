@@ -43,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
         DecisionCase{"MajorNewer", "[Kelvo]\r\nMainVer=1\r\nSubVer=5\r\n", 2, 0, true},
         DecisionCase{"Equal", "[Kelvo]\r\nMainVer=1\r\nSubVer=5\r\n", 1, 5, false},
         DecisionCase{"Older", "[Kelvo]\r\nMainVer=1\r\nSubVer=5\r\n", 1, 4, false},
-        DecisionCase{"SmallerMajorLargerMinor", "[Kelvo]\r\nMainVer=2\r\nSubVer=1\r\n", 1, 9, false},
+        DecisionCase{"SmallerMajorLargerMinor", "[Kelvo]\r\nMainVer=2\r\nSubVer=1\r\n", 1, 9,
+                     false},
         // No local version file: installed 0.0, anything else is newer.
         DecisionCase{"NoVersionFile", nullptr, 0, 1, true},
         DecisionCase{"NoVersionFileOfferedZero", nullptr, 0, 0, false},
@@ -51,7 +52,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Too large for 32 bits: read as the largest value, so nothing is newer.
         DecisionCase{"InstalledOverflows", "[Kelvo]\r\nMainVer=99999999999\r\nSubVer=0\r\n", 5, 0,
                      false}),
-    [](const ::testing::TestParamInfo<DecisionCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<DecisionCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(TovaneTest, MissingManifestMeansNoUpdate) {
     WriteInstalledVersion("[Kelvo]\r\nMainVer=1\r\nSubVer=0\r\n");
@@ -59,13 +62,15 @@ TEST_F(TovaneTest, MissingManifestMeansNoUpdate) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(WaitForDecision(dialog), kNotNeeded);
     EXPECT_FALSE(ItemEnabled(dialog, kUpdateButton));
-    EXPECT_EQ(RequestedPaths(), std::vector<std::string>{"/UploadFile/Product_Soft/Kelvo/Version.txt"});
+    EXPECT_EQ(RequestedPaths(),
+              std::vector<std::string>{"/UploadFile/Product_Soft/Kelvo/Version.txt"});
 }
 
 TEST_F(TovaneTest, StaleManifestIsNotReadWhenTheDownloadFails) {
     // A manifest left over from an earlier run must not decide this one.
-    ASSERT_TRUE(WriteFile(tempDir_ + "Version.ini",
-                          "[Programs]\r\nPrograms=old.dll?\r\n[Kelvo]\r\nMainVer=9\r\nSubVer=9\r\n"));
+    ASSERT_TRUE(
+        WriteFile(tempDir_ + "Version.ini",
+                  "[Programs]\r\nPrograms=old.dll?\r\n[Kelvo]\r\nMainVer=9\r\nSubVer=9\r\n"));
     PublishFault("Version.txt", R"({"status": 500})");
     Publish("Version.txt", "irrelevant");
     HWND dialog = Launch(tovane_);
@@ -86,7 +91,8 @@ TEST_F(TovaneTest, LongNotesAreCutAtTheBufferLimit) {
     EXPECT_EQ(status.front(), 'A');
 }
 
-class TovaneUnsafeNameTest : public TovaneTest, public ::testing::WithParamInterface<const char*> {};
+class TovaneUnsafeNameTest : public TovaneTest,
+                             public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(TovaneUnsafeNameTest, RefusesTheWholeListBeforeAnyDownload) {
     std::string programs = std::string("good.dll?") + GetParam() + "?";
@@ -106,8 +112,8 @@ TEST_P(TovaneUnsafeNameTest, RefusesTheWholeListBeforeAnyDownload) {
 
 INSTANTIATE_TEST_SUITE_P(Names, TovaneUnsafeNameTest,
                          ::testing::Values("..\\evil.dll", "sub/evil.dll", "..", "C:evil.dll",
-                                           "evil.dll:stream", "\\\\server\\share\\evil.dll",
-                                           "NUL", "com1.txt", "trailing.dll."));
+                                           "evil.dll:stream", "\\\\server\\share\\evil.dll", "NUL",
+                                           "com1.txt", "trailing.dll."));
 
 }  // namespace
 }  // namespace kelvo::test

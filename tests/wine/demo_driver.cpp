@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!WaitUntil([&] { return ItemEnabled(dialog, kUpdateButton); }, 30000)) {
-        std::fprintf(stderr, "no update offered; status: %s\n", ItemText(dialog, kStatusBox).c_str());
+        std::fprintf(stderr, "no update offered; status: %s\n",
+                     ItemText(dialog, kStatusBox).c_str());
         SaveScreenshot(dialog, artifacts + "\\1-no-update.png");
         return 1;
     }
@@ -49,7 +50,8 @@ int main(int argc, char** argv) {
     // The result box has the dialog's caption: pass the dialog over.
     MessageBoxSeen box;
     if (!WaitForMessageBox(tovane.Pid(), "Update", 120000, &box, dialog)) {
-        std::fprintf(stderr, "no result after 120 s; status: %s\n", ItemText(dialog, kStatusBox).c_str());
+        std::fprintf(stderr, "no result after 120 s; status: %s\n",
+                     ItemText(dialog, kStatusBox).c_str());
         return 1;
     }
     const std::string& text = box.text;

@@ -49,7 +49,9 @@ private:
 };
 
 // Byte i of a synthetic body, as the server generates it.
-unsigned char PatternByte(std::uint64_t i) { return static_cast<unsigned char>((i * 7 + i / 251) & 0xFF); }
+unsigned char PatternByte(std::uint64_t i) {
+    return static_cast<unsigned char>((i * 7 + i / 251) & 0xFF);
+}
 
 std::string Pattern(std::size_t size) {
     std::string s(size, '\0');
@@ -104,7 +106,8 @@ struct DownloadCase {
     bool positionsCoverBody;  // positions run 1..N with N >= chunks of the body
 };
 
-class DownloadTableTest : public DownloadTest, public ::testing::WithParamInterface<DownloadCase> {};
+class DownloadTableTest : public DownloadTest,
+                          public ::testing::WithParamInterface<DownloadCase> {};
 
 TEST_P(DownloadTableTest, ResultFileAndProgress) {
     const DownloadCase& c = GetParam();
@@ -115,7 +118,8 @@ TEST_P(DownloadTableTest, ResultFileAndProgress) {
     ASSERT_TRUE(WriteFile(localPath, older));
 
     RecordingProgress progress;
-    int result = tovane::DownloadFile(Url(c.name).c_str(), localPath.c_str(), progress, true, nullptr);
+    int result =
+        tovane::DownloadFile(Url(c.name).c_str(), localPath.c_str(), progress, true, nullptr);
     EXPECT_EQ(result, c.result);
 
     std::string content;
@@ -166,33 +170,61 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadCase{"not_found", 5000, R"({"status": 404})", 0, DownloadCase::Older, {}, false},
         DownloadCase{"server_error", 5000, R"({"status": 500})", 0, DownloadCase::Older, {}, false},
         DownloadCase{"moved", 5000, R"({"status": 302})", 0, DownloadCase::Older, {}, false},
-        DownloadCase{"slow_first_byte", 20480, R"({"delay_first": 3})", 1, DownloadCase::Body, {2},
-                     true},
+        DownloadCase{
+            "slow_first_byte", 20480, R"({"delay_first": 3})", 1, DownloadCase::Body, {2}, true},
         // Cut off mid-way: what arrived stays, the result says failure.
-        DownloadCase{"reset_mid_body", 40000, R"({"reset_after": 15000})", 0, DownloadCase::Prefix,
-                     {3}, false},
-        DownloadCase{"reset_mid_chunked", 40000, R"({"chunked": true, "reset_after": 15000})", 0,
-                     DownloadCase::Prefix, {}, false},
+        DownloadCase{"reset_mid_body",
+                     40000,
+                     R"({"reset_after": 15000})",
+                     0,
+                     DownloadCase::Prefix,
+                     {3},
+                     false},
+        DownloadCase{"reset_mid_chunked",
+                     40000,
+                     R"({"chunked": true, "reset_after": 15000})",
+                     0,
+                     DownloadCase::Prefix,
+                     {},
+                     false},
         // More announced than sent, then the connection closes: every byte
         // sent is written, but the body is incomplete, so the result is 0.
-        DownloadCase{"short_of_length", 20000, R"({"length": 30720})", 0, DownloadCase::Body, {3},
-                     false},
+        DownloadCase{
+            "short_of_length", 20000, R"({"length": 30720})", 0, DownloadCase::Body, {3}, false},
         // Step count 70000 passes its low 16 bits to the control: 4464.
-        DownloadCase{"range_low_half", 20000, R"({"length": 716800000})", 0, DownloadCase::Body,
-                     {4464}, false},
+        DownloadCase{"range_low_half",
+                     20000,
+                     R"({"length": 716800000})",
+                     0,
+                     DownloadCase::Body,
+                     {4464},
+                     false},
         // Too large for 32 bits: read as INT32_MAX, 209715 steps, low half 13107.
-        DownloadCase{"length_overflows", 20000, R"({"length": "99999999999"})", 0,
-                     DownloadCase::Body, {13107}, false},
+        DownloadCase{"length_overflows",
+                     20000,
+                     R"({"length": "99999999999"})",
+                     0,
+                     DownloadCase::Body,
+                     {13107},
+                     false},
         // Not a number: no range, and nothing to hold the body against.
-        DownloadCase{"length_not_a_number", 20000, R"({"length": "lots"})", 1, DownloadCase::Body,
-                     {}, false}),
-    [](const ::testing::TestParamInfo<DownloadCase>& info) { return std::string(info.param.name); });
+        DownloadCase{"length_not_a_number",
+                     20000,
+                     R"({"length": "lots"})",
+                     1,
+                     DownloadCase::Body,
+                     {},
+                     false}),
+    [](const ::testing::TestParamInfo<DownloadCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(DownloadTest, CheckJobSetsButNeverShowsTheBar) {
     Serve("check.ini", Pattern(25600));
     RecordingProgress progress;
     std::string path = local_ + "\\check.ini";
-    ASSERT_EQ(tovane::DownloadFile(Url("check.ini").c_str(), path.c_str(), progress, false, nullptr), 1);
+    ASSERT_EQ(
+        tovane::DownloadFile(Url("check.ini").c_str(), path.c_str(), progress, false, nullptr), 1);
     for (const Call& c : progress.calls) {
         EXPECT_NE(c.op, 'S');
     }
@@ -216,7 +248,9 @@ TEST_F(DownloadTest, LocalFileThatCannotBeCreatedFails) {
     Serve("nofolder.bin", Pattern(1000));
     std::string path = local_ + "\\missing-folder\\nofolder.bin";
     RecordingProgress progress;
-    EXPECT_EQ(tovane::DownloadFile(Url("nofolder.bin").c_str(), path.c_str(), progress, true, nullptr), 0);
+    EXPECT_EQ(
+        tovane::DownloadFile(Url("nofolder.bin").c_str(), path.c_str(), progress, true, nullptr),
+        0);
     EXPECT_FALSE(FileExists(path));
     EXPECT_TRUE(progress.calls.empty());
 }
@@ -236,9 +270,11 @@ TEST_F(DownloadTest, NeitherReadsNorFillsTheCache) {
     std::string path = local_ + "\\cached.ini";
     RecordingProgress progress;
     Serve("cached.ini", "first");
-    ASSERT_EQ(tovane::DownloadFile(Url("cached.ini").c_str(), path.c_str(), progress, true, nullptr), 1);
+    ASSERT_EQ(
+        tovane::DownloadFile(Url("cached.ini").c_str(), path.c_str(), progress, true, nullptr), 1);
     Serve("cached.ini", "second, longer");
-    ASSERT_EQ(tovane::DownloadFile(Url("cached.ini").c_str(), path.c_str(), progress, true, nullptr), 1);
+    ASSERT_EQ(
+        tovane::DownloadFile(Url("cached.ini").c_str(), path.c_str(), progress, true, nullptr), 1);
     std::string content;
     ASSERT_TRUE(ReadFile(path, content));
     EXPECT_EQ(content, "second, longer") << "a cached copy was used";
@@ -247,12 +283,14 @@ TEST_F(DownloadTest, NeitherReadsNorFillsTheCache) {
     BOOL inCache = ::GetUrlCacheEntryInfoA(Url("cached.ini").c_str(), nullptr, &size);
     DWORD error = ::GetLastError();
     EXPECT_FALSE(inCache);
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "the body was written to the cache";
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
+        << "the body was written to the cache";
 }
 
 TEST_F(DownloadTest, LargeBodyStreamsWithFlatMemory) {
     const std::uint64_t size = 96ull * 1024 * 1024;
-    ASSERT_TRUE(WriteFile(root_ + "\\dl\\large.bin.fault", "{\"synthetic\": " + std::to_string(size) + "}"));
+    ASSERT_TRUE(WriteFile(root_ + "\\dl\\large.bin.fault",
+                          "{\"synthetic\": " + std::to_string(size) + "}"));
     ::DeleteFileA((root_ + "\\dl\\large.bin").c_str());
     std::string path = local_ + "\\large.bin";
 
@@ -277,7 +315,8 @@ TEST_F(DownloadTest, LargeBodyStreamsWithFlatMemory) {
         }
     });
     RecordingProgress progress;
-    int result = tovane::DownloadFile(Url("large.bin").c_str(), path.c_str(), progress, true, nullptr);
+    int result =
+        tovane::DownloadFile(Url("large.bin").c_str(), path.c_str(), progress, true, nullptr);
     done = true;
     sampler.join();
     EXPECT_EQ(result, 1);
@@ -287,10 +326,12 @@ TEST_F(DownloadTest, LargeBodyStreamsWithFlatMemory) {
 
     WIN32_FILE_ATTRIBUTE_DATA attributes;
     ASSERT_TRUE(::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes));
-    std::uint64_t written = (static_cast<std::uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+    std::uint64_t written =
+        (static_cast<std::uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
     EXPECT_EQ(written, size);
     // Spot checks of the content at a few offsets.
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     for (std::uint64_t offset : {0ull, 10240ull * 1000 + 17, size - 1}) {
         LARGE_INTEGER at;
@@ -303,7 +344,6 @@ TEST_F(DownloadTest, LargeBodyStreamsWithFlatMemory) {
     }
     ::CloseHandle(file);
     ::DeleteFileA(path.c_str());
-
 }
 
 // Closing the session handle aborts a blocked read on Windows; Wine's
@@ -316,7 +356,8 @@ TEST_F(DownloadTest, CancelEndsTheTransferAsAFailure) {
     std::atomic<int> result{-1};
     RecordingProgress progress;
     std::thread worker([&] {
-        result = tovane::DownloadFile(Url("hang.bin").c_str(), path.c_str(), progress, true, &cancel);
+        result =
+            tovane::DownloadFile(Url("hang.bin").c_str(), path.c_str(), progress, true, &cancel);
     });
     ::Sleep(1000);
     DWORD start = ::GetTickCount();

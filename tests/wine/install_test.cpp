@@ -34,7 +34,8 @@ protected:
             if (!ReadFile(dir + "\\started.log", log)) {
                 continue;
             }
-            for (std::size_t pos = log.find("pid="); pos != std::string::npos; pos = log.find("pid=", pos + 1)) {
+            for (std::size_t pos = log.find("pid="); pos != std::string::npos;
+                 pos = log.find("pid=", pos + 1)) {
                 DWORD pid = std::strtoul(log.c_str() + pos + 4, nullptr, 10);
                 if (HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
                     ::TerminateProcess(h, 0);
@@ -95,7 +96,8 @@ protected:
             return 0;
         }
         int n = 0;
-        for (std::size_t pos = log.find("pid="); pos != std::string::npos; pos = log.find("pid=", pos + 1)) {
+        for (std::size_t pos = log.find("pid="); pos != std::string::npos;
+             pos = log.find("pid=", pos + 1)) {
             ++n;
         }
         return n;
@@ -122,10 +124,10 @@ protected:
 
 struct Scenario {
     const char* name;
-    const char* mode;      // the product's behaviour, or nullptr: not running
-    bool intoProductDir;   // files go to the product's folder (else the program folder)
-    bool restarted;        // the product is started again from its folder
-    bool oldProductEnds;   // the running copy is gone afterwards
+    const char* mode;     // the product's behaviour, or nullptr: not running
+    bool intoProductDir;  // files go to the product's folder (else the program folder)
+    bool restarted;       // the product is started again from its folder
+    bool oldProductEnds;  // the running copy is gone afterwards
 };
 
 class InstallScenarioTest : public InstallTest, public ::testing::WithParamInterface<Scenario> {};
@@ -148,7 +150,8 @@ TEST_P(InstallScenarioTest, InstallsRestartsAndRecordsTheVersion) {
     EXPECT_TRUE(FileText(target + "\\Kelvo.exe") == productBytes_ + kNewKelvoMarker)
         << "Kelvo.exe in " << target << " is not the new build";
     if (s.mode != nullptr && !s.intoProductDir) {
-        EXPECT_EQ(FileText(productDir_ + "\\a.dll"), "old a") << "the product's folder was not the target";
+        EXPECT_EQ(FileText(productDir_ + "\\a.dll"), "old a")
+            << "the product's folder was not the target";
     }
     if (s.oldProductEnds) {
         EXPECT_TRUE(product_.WaitExit(5000)) << "the running product was not stopped";
@@ -156,13 +159,15 @@ TEST_P(InstallScenarioTest, InstallsRestartsAndRecordsTheVersion) {
         EXPECT_TRUE(product_.Running());
     }
     if (s.restarted) {
-        EXPECT_TRUE(WaitUntil([&] { return Starts(productDir_) == 2; }, 15000)) << "not started again";
+        EXPECT_TRUE(WaitUntil([&] { return Starts(productDir_) == 2; }, 15000))
+            << "not started again";
         std::string log = FileText(productDir_ + "\\started.log");
         std::string second = log.substr(log.find('\n') + 1);
         EXPECT_NE(second.find("exe=" + productDir_ + "\\Kelvo.exe"), std::string::npos) << second;
     } else {
         ::Sleep(1000);
-        EXPECT_EQ(Starts(programDir_), 0) << "nothing is started when the product's path is unknown";
+        EXPECT_EQ(Starts(programDir_), 0)
+            << "nothing is started when the product's path is unknown";
         EXPECT_LE(Starts(productDir_), 1);
     }
 
@@ -280,4 +285,3 @@ TEST_F(InstallTest, MissingVersionFileIsCreatedWithZerosOnClose) {
 
 }  // namespace
 }  // namespace kelvo::test
-

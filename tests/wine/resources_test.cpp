@@ -140,7 +140,8 @@ TEST_F(ResourceTest, DialogTemplateAsDesigned) {
 
 TEST_F(ResourceTest, IconIsOneImage48By48With32Bits) {
     DWORD size = 0;
-    const BYTE* group = Resource(MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */, MAKEINTRESOURCEA(128), &size);
+    const BYTE* group =
+        Resource(MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */, MAKEINTRESOURCEA(128), &size);
     ASSERT_NE(group, nullptr);
     ASSERT_GE(size, 6u + 14u);
     WORD count;
@@ -158,11 +159,13 @@ TEST_F(ResourceTest, SocketFailureTextIsTheChineseString) {
     wchar_t text[128] = {};
     ASSERT_GT(::LoadStringW(module_, 103, text, 128), 0);
     // "Windows 套接字初始化失败。"
-    EXPECT_EQ(std::wstring(text), L"Windows \x5957\x63A5\x5B57\x521D\x59CB\x5316\x5931\x8D25\x3002");
+    EXPECT_EQ(std::wstring(text),
+              L"Windows \x5957\x63A5\x5B57\x521D\x59CB\x5316\x5931\x8D25\x3002");
     // The same text in GBK, as the program's ANSI calls see it under code page 936.
     char gbk[128] = {};
     ::WideCharToMultiByte(936, 0, text, -1, gbk, sizeof gbk, nullptr, nullptr);
-    EXPECT_STREQ(gbk, "Windows \xCC\xD7\xBD\xD3\xD7\xD6\xB3\xF5\xCA\xBC\xBB\xAF\xCA\xA7\xB0\xDC\xA1\xA3");
+    EXPECT_STREQ(
+        gbk, "Windows \xCC\xD7\xBD\xD3\xD7\xD6\xB3\xF5\xCA\xBC\xBB\xAF\xCA\xA7\xB0\xDC\xA1\xA3");
 }
 
 }  // namespace

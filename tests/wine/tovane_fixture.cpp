@@ -51,9 +51,7 @@ void TovaneTest::SetUp() {
     ::DeleteFileA((tempDir_ + "Version.ini").c_str());
 }
 
-void TovaneTest::TearDown() {
-    tovane_.Kill();
-}
+void TovaneTest::TearDown() { tovane_.Kill(); }
 
 void TovaneTest::Publish(const std::string& name, const std::string& content) {
     ASSERT_TRUE(WriteFile(updateFolder_ + "\\" + name, content)) << name;

@@ -16,8 +16,8 @@ TEST_F(TovaneTest, UpdateJobFetchesEveryListedNameInOrderWithStatusAndBar) {
     ASSERT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, kStatusBox);
 
     Click(dialog, kUpdateButton);
-    ASSERT_TRUE(WaitUntil([&] { return ItemText(dialog, kStatusBox) == "Downloading update file b.exe"; },
-                          10000))
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ItemText(dialog, kStatusBox) == "Downloading update file b.exe"; }, 10000))
         << ItemText(dialog, kStatusBox);
     EXPECT_TRUE(ItemVisible(dialog, kProgressBar));
     EXPECT_FALSE(ItemEnabled(dialog, kUpdateButton)) << "the button disables itself";

@@ -27,8 +27,8 @@ bool IsDeviceName(std::string_view name) {
     while (!base.empty() && base.back() == ' ') {
         base.remove_suffix(1);
     }
-    static constexpr std::array<std::string_view, 7> kPlain = {"CON", "PRN", "AUX", "NUL",
-                                                                "CONIN$", "CONOUT$", "CLOCK$"};
+    static constexpr std::array<std::string_view, 7> kPlain = {"CON",    "PRN",     "AUX",   "NUL",
+                                                               "CONIN$", "CONOUT$", "CLOCK$"};
     for (std::string_view device : kPlain) {
         if (EqualsIgnoreCase(base, device)) {
             return true;

@@ -41,7 +41,8 @@ std::int32_t ParseContentLength(const char* text) {
         ++p;
     }
     std::uint64_t value = 0;
-    if (!ParseDigits(p, static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()), value)) {
+    if (!ParseDigits(p, static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()),
+                     value)) {
         return 0;
     }
     return static_cast<std::int32_t>(value);

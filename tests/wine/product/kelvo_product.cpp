@@ -26,7 +26,8 @@ std::string ReadMode() {
         std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
         std::fclose(f);
         mode.assign(buffer, n);
-        while (!mode.empty() && (mode.back() == '\n' || mode.back() == '\r' || mode.back() == ' ')) {
+        while (!mode.empty() &&
+               (mode.back() == '\n' || mode.back() == '\r' || mode.back() == ' ')) {
             mode.pop_back();
         }
     }
@@ -39,8 +40,8 @@ void RecordStart(const std::string& mode) {
     ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
     ::GetCurrentDirectoryA(MAX_PATH, cwd);
     if (std::FILE* f = std::fopen((ExeFolder() + "started.log").c_str(), "ab")) {
-        std::fprintf(f, "pid=%lu mode=%s exe=%s cwd=%s\n", ::GetCurrentProcessId(), mode.c_str(), exe,
-                     cwd);
+        std::fprintf(f, "pid=%lu mode=%s exe=%s cwd=%s\n", ::GetCurrentProcessId(), mode.c_str(),
+                     exe, cwd);
         std::fclose(f);
     }
 }
@@ -82,8 +83,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     wc.hCursor = ::LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     ::RegisterClassA(&wc);
-    HWND hwnd = ::CreateWindowA("KelvoProductStandIn", "Kelvo", WS_OVERLAPPEDWINDOW, 40, 40, 320, 200,
-                                nullptr, nullptr, instance, nullptr);
+    HWND hwnd = ::CreateWindowA("KelvoProductStandIn", "Kelvo", WS_OVERLAPPEDWINDOW, 40, 40, 320,
+                                200, nullptr, nullptr, instance, nullptr);
     ::ShowWindow(hwnd, show);
     MSG msg;
     while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {

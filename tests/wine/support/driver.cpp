@@ -217,7 +217,8 @@ HWND FindWindowOf(DWORD pid, const char* caption, const char* className, HWND ex
 
 HWND WaitForWindowOf(DWORD pid, const char* caption, DWORD timeoutMs, const char* className) {
     HWND found = nullptr;
-    WaitUntil([&] { return (found = FindWindowOf(pid, caption, className)) != nullptr; }, timeoutMs);
+    WaitUntil([&] { return (found = FindWindowOf(pid, caption, className)) != nullptr; },
+              timeoutMs);
     return found;
 }
 
@@ -237,7 +238,9 @@ std::string Text(HWND hwnd) {
 }
 
 std::string ItemText(HWND dialog, int id) { return Text(::GetDlgItem(dialog, id)); }
-bool ItemEnabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE; }
+bool ItemEnabled(HWND dialog, int id) {
+    return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE;
+}
 bool ItemVisible(HWND dialog, int id) {
     return (::GetWindowLongA(::GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
 }

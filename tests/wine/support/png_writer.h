@@ -9,6 +9,7 @@
 namespace kelvo::test {
 
 // pixels: top-down rows of B, G, R, A bytes, width * 4 bytes each.
-bool WritePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& bgra);
+bool WritePng(const std::string& path, int width, int height,
+              const std::vector<std::uint8_t>& bgra);
 
 }  // namespace kelvo::test
