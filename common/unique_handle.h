@@ -8,19 +8,24 @@
 
 namespace kelvo {
 
+// Traits name the handle type, its invalid value and how to close it. Traits
+// with state (a close that goes through an object) are held by the owner.
 template <typename Traits>
-class UniqueHandle {
+class UniqueHandle : private Traits {
 public:
     using pointer = typename Traits::pointer;
 
     UniqueHandle() noexcept = default;
-    explicit UniqueHandle(pointer value) noexcept : value_(value) {}
+    explicit UniqueHandle(pointer value, Traits traits = Traits()) noexcept
+        : Traits(std::move(traits)), value_(value) {}
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : value_(other.release()) {}
+    UniqueHandle(UniqueHandle&& other) noexcept
+        : Traits(static_cast<Traits&&>(other)), value_(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         if (this != &other) {
             reset(other.release());
+            static_cast<Traits&>(*this) = static_cast<Traits&&>(other);
         }
         return *this;
     }
@@ -35,7 +40,7 @@ public:
     void reset(pointer value = Traits::invalid()) noexcept {
         pointer old = std::exchange(value_, value);
         if (old != Traits::invalid()) {
-            Traits::close(old);
+            this->close(old);
         }
     }
 

@@ -63,23 +63,37 @@ bool HasIds(HidPlatform& platform, const wchar_t* path, USHORT ProductID, USHORT
     return read && Attributes.VendorID == VendorID && Attributes.ProductID == ProductID;
 }
 
+// A device handle from the platform, closed through it.
+struct DeviceHandleTraits {
+    using pointer = HANDLE;
+    HidPlatform* platform = nullptr;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    void close(pointer h) const noexcept { platform->CloseDevice(h); }
+};
+using DeviceHandle = kelvo::UniqueHandle<DeviceHandleTraits>;
+
 // Stores what each open yields in the caller's variables, as the contract of
-// the out-parameters asks, and gives up the read handle when the write open
-// fails so that a failed search leaves nothing open.
+// the out-parameters asks; the handles pass to the caller only when both
+// opened, so that a failed search leaves nothing open. The caller's last
+// error is that of the open that failed, not of the clean-up after it.
 bool OpenBothWays(HidPlatform& platform, const wchar_t* path, HANDLE* pReadHandle,
                   HANDLE* pWriteHandle) {
-    HANDLE readHandle = platform.OpenDevice(path, GENERIC_READ);
-    *pReadHandle = readHandle;
-    if (readHandle == INVALID_HANDLE_VALUE) {
+    DeviceHandle readHandle(platform.OpenDevice(path, GENERIC_READ), {&platform});
+    *pReadHandle = readHandle.get();
+    if (!readHandle) {
         return false;
     }
-    HANDLE writeHandle = platform.OpenDevice(path, GENERIC_WRITE);
-    *pWriteHandle = writeHandle;
-    if (writeHandle != INVALID_HANDLE_VALUE) {
+    DeviceHandle writeHandle(platform.OpenDevice(path, GENERIC_WRITE), {&platform});
+    *pWriteHandle = writeHandle.get();
+    if (writeHandle) {
+        readHandle.release();
+        writeHandle.release();
         return true;
     }
-    platform.CloseDevice(readHandle);
+    const DWORD error = ::GetLastError();
+    readHandle.reset();
     *pReadHandle = INVALID_HANDLE_VALUE;
+    ::SetLastError(error);
     return false;
 }
 
