@@ -11,11 +11,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-/tmp/kelvo-hid-bench}
 iterations=${2:-200}
 
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    arch=win32 toolchain=mingw-w64-i686.cmake
-else
-    arch=win64 toolchain=mingw-w64-x86_64.cmake
-fi
+arch=$("$root/scripts/wine-arch.sh")
+toolchain=mingw-w64-x86_64.cmake
+[ "$arch" = win32 ] && toolchain=mingw-w64-i686.cmake
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \

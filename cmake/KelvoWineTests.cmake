@@ -3,7 +3,7 @@
 # persistent wineserver once for the whole run.
 
 set(KELVO_WINE_STATE ${CMAKE_BINARY_DIR}/wine CACHE PATH "Wine state of the test run")
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+if(KELVO_WIN64)
   set(_kelvo_wine_arch win64)
 else()
   set(_kelvo_wine_arch win32)

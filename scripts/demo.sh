@@ -131,7 +131,10 @@ else
     result=1
 fi
 [ -n "$headless" ] && echo "screenshots:    $artifacts"
-pkill -f 'Kelvo.exe' 2>/dev/null || true
+# Only the product processes this demo started: the ones it recorded.
+for pid in $(sed -n 's/^pid=\([0-9]*\).*/\1/p' "$progdir/started.log"); do
+    "$KELVO_WINE" taskkill /F /PID "$pid" >/dev/null 2>&1 </dev/null || true
+done
 
 echo
 echo "== the HID library: hidprobe opens the virtual mouse (product 0x0001, vendor 0x845e)"

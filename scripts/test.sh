@@ -13,6 +13,9 @@ section() { printf '\n=== %s ===\n' "$*"; }
 status=0
 mkdir -p "$build/logs"
 
+section "formatting"
+"$root/scripts/check-format.sh" || status=1
+
 section "native logic tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
 cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DKELVO_WERROR=ON \
     -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" \

@@ -7,7 +7,7 @@
 
 #include "install_plan.h"
 #include "replace_transaction.h"
-#include "resource.h"
+#include "res/resource.h"
 #include "tovanefiledlg.h"
 
 int CTovaneFileDlg::RunInstallation() {
@@ -90,6 +90,9 @@ void CTovaneFileDlg::OnDestroy() {
     for (const std::string& entry : m_vecFiles) {
         std::string tempCs = m_strTempDir + entry;
         ::DeleteFileA(tempCs.c_str());
+    }
+    if (m_strAppDir.empty()) {
+        return;  // the program folder was never known: no version file to write
     }
     std::string filePath = m_strAppDir + m_strVerName + ".ini";
     char tempCs[16];

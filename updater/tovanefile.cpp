@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "resource.h"
+#include "res/resource.h"
 #include "tovanefiledlg.h"
 
 CTovaneFileApp theApp;

@@ -2,6 +2,8 @@
 
 #include <process.h>
 
+#include <cstdio>
+
 #include "app_paths.h"
 #include "download_plan.h"
 #include "file_list.h"
@@ -10,7 +12,7 @@
 #include "manifest_text.h"
 #include "numbers.h"
 #include "version_rule.h"
-#include "resource.h"
+#include "res/resource.h"
 #include "ui/application.h"
 
 #ifndef TOVANE_BASE_URL
@@ -33,7 +35,30 @@ std::uint32_t ReadProfileNumber(const char* section, const char* key, const std:
     return tovane::ParseProfileUnsigned(value, 0);
 }
 
+// GetCurrentDirectoryA and GetTempPathA alike: the length written, 0 on
+// failure, or the size needed when the buffer is too small.
+bool QueryFolder(DWORD(WINAPI* query)(DWORD, LPSTR), char (&buffer)[MAX_PATH + 1], DWORD* error) {
+    DWORD length = query(MAX_PATH, buffer);
+    *error = ::GetLastError();
+    if (length == 0) {
+        return false;
+    }
+    if (length >= MAX_PATH) {
+        *error = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+void CTovaneFileDlg::ReportMissingFolder(const char* which, DWORD error) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "The %s folder could not be determined (error %lu). No update check was made.",
+                  which, static_cast<unsigned long>(error));
+    SetStatus(text);
+}
 
 CTovaneFileDlg::CTovaneFileDlg(HWND pParent)
     : ModalDialog(IDD_UPDATE_DIALOG, pParent), m_strUrl(TOVANE_BASE_URL), m_strVerName("Version") {
@@ -60,17 +85,26 @@ BOOL CTovaneFileDlg::OnInitDialog() {
 
     SetStatus("Checking update");
 
-    char tempCh[2600] = {};
-    ::GetCurrentDirectoryA(MAX_PATH, tempCh);
-    m_strAppDir = tovane::ProgramFolderFromCurrentDir(tempCh);
-    std::string tempCs = tovane::LocalVersionFilePath(tempCh, m_strVerName);
-    m_nMainVer = ReadProfileNumber("Kelvo", "MainVer", tempCs);
-    m_nSubVer = ReadProfileNumber("Kelvo", "SubVer", tempCs);
+    // Without both folders nothing is fetched: a failed query would leave an
+    // empty folder, and the downloads and the version file would land in
+    // whatever folder a relative name then means.
+    char tempCh[MAX_PATH + 1] = {};
+    DWORD error = 0;
+    if (!QueryFolder(&::GetCurrentDirectoryA, tempCh, &error)) {
+        ReportMissingFolder("program", error);
+    } else {
+        m_strAppDir = tovane::ProgramFolderFromCurrentDir(tempCh);
+        std::string tempCs = tovane::LocalVersionFilePath(tempCh, m_strVerName);
+        m_nMainVer = ReadProfileNumber("Kelvo", "MainVer", tempCs);
+        m_nSubVer = ReadProfileNumber("Kelvo", "SubVer", tempCs);
 
-    ::GetTempPathA(MAX_PATH, tempCh);
-    m_strTempDir = tempCh;
-
-    StartWorker(1);
+        if (!QueryFolder(&::GetTempPathA, tempCh, &error)) {
+            ReportMissingFolder("temporary", error);
+        } else {
+            m_strTempDir = tempCh;
+            StartWorker(tovane::kCheckJob);
+        }
+    }
 
     ::ShowWindow(GetSafeHwnd(), SW_SHOWNORMAL);
     return TRUE;
@@ -177,13 +211,13 @@ void CTovaneFileDlg::OnTimer(UINT_PTR nIDEvent) {
 void CTovaneFileDlg::OnBnClickedUpdate() {
     SetStatus("Kelvo is updating, please wait...");
     ::EnableWindow(GetDlgItem(IDC_UPDATE), FALSE);
-    StartWorker(2);
+    StartWorker(tovane::kUpdateJob);
 }
 
 int CTovaneFileDlg::StartWorker(std::int8_t mode) {
     m_nMode = mode;
     std::vector<tovane::DownloadItem> items;
-    if (mode == 1) {
+    if (mode == tovane::kCheckJob) {
         items.push_back(tovane::ManifestDownload(m_strUrl, m_strTempDir, m_strVerName));
     } else {
         items = tovane::UpdateDownloads(m_strUrl, m_strTempDir, m_vecFiles);
@@ -237,7 +271,7 @@ void CTovaneFileDlg::OnCancel() {
 }
 
 int CTovaneFileDlg::OnDownloadsDone(int) {
-    if (m_nMode != 1) {
+    if (m_nMode != tovane::kCheckJob) {
         return RunInstallation();
     }
     std::vector<char> ch(tovane::kManifestValueCapacity, '\0');

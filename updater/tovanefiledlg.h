@@ -41,6 +41,7 @@ protected:
     bool GetWindowExePath(HWND hWnd, char* path);
     int InstallFiles(const char* productPath);
     void OnWorkerDone();
+    void ReportMissingFolder(const char* which, DWORD error);
     // Cancels a running job and waits a bounded time for its thread.
     void StopWorker();
     // Waits a bounded time for the worker thread and lets go of the job.

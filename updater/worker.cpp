@@ -1,6 +1,6 @@
 #include "worker.h"
 
-#include "download.h"
+#include "net/download.h"
 
 namespace tovane {
 
@@ -40,11 +40,11 @@ void DownloadJob::Run() {
         if (cancel_.Cancelled()) {
             break;
         }
-        if (mode_ != 1) {
+        if (mode_ != kCheckJob) {
             PostStatus("Downloading update file " + item.name);
         }
-        bool ok = DownloadFile(item.url.c_str(), item.localPath.c_str(), progress, mode_ == 2,
-                               &cancel_) == 1;
+        bool ok = DownloadFile(item.url.c_str(), item.localPath.c_str(), progress,
+                               mode_ == kUpdateJob, &cancel_) == 1;
         std::lock_guard<std::mutex> lock(mutex_);
         results_.push_back(TransferResult{item.name, ok});
     }

@@ -24,6 +24,12 @@ enum : UINT {
     WM_WORKER_DONE = WM_APP + 3,      // the job is over; arm the after-download timer
 };
 
+// What one worker run fetches; the dialog keeps it in m_nMode.
+enum JobMode : std::int8_t {
+    kCheckJob = 1,   // the manifest
+    kUpdateJob = 2,  // every listed file, each announced, with the progress bar shown
+};
+
 enum ProgressOp : WPARAM { kProgressShow = 0, kProgressRange = 1, kProgressPos = 2 };
 
 struct TransferResult {
@@ -33,7 +39,7 @@ struct TransferResult {
 
 class DownloadJob {
 public:
-    // mode 1 fetches the manifest; any other mode the listed files, each
+    // kCheckJob fetches the manifest; any other mode the listed files, each
     // announced in the status box.
     DownloadJob(HWND dialog, std::int8_t mode, std::vector<DownloadItem> items);
 

@@ -2,13 +2,11 @@
 // throughput and the process's peak working set during the transfer.
 //   download_bench URL LOCAL_PATH
 #include <windows.h>
-#include <psapi.h>
 
-#include <atomic>
 #include <cstdio>
-#include <thread>
 
-#include "download.h"
+#include "net/download.h"
+#include "support/working_set.h"
 
 namespace {
 
@@ -19,13 +17,6 @@ public:
     void SetPos(int) override {}
 };
 
-SIZE_T WorkingSet() {
-    PROCESS_MEMORY_COUNTERS pmc = {};
-    pmc.cb = sizeof pmc;
-    ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc);
-    return pmc.WorkingSetSize;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -33,26 +24,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s URL LOCAL_PATH\n", argv[0]);
         return 2;
     }
-    const SIZE_T before = WorkingSet();
-    std::atomic<bool> done{false};
-    std::atomic<SIZE_T> peak{before};
-    std::thread sampler([&] {
-        while (!done) {
-            SIZE_T now = WorkingSet();
-            if (now > peak) {
-                peak = now;
-            }
-            ::Sleep(5);
-        }
-    });
+    kelvo::test::WorkingSetSampler sampler;
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
     NoProgress progress;
     int result = tovane::DownloadFile(argv[1], argv[2], progress, true, nullptr);
     ::QueryPerformanceCounter(&end);
-    done = true;
-    sampler.join();
+    sampler.Stop();
 
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     ::GetFileAttributesExA(argv[2], GetFileExInfoStandard, &data);
@@ -60,7 +39,7 @@ int main(int argc, char** argv) {
         (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
     std::printf("result=%d bytes=%llu seconds=%.3f peak_working_set=%lu start_working_set=%lu\n",
-                result, bytes, seconds, static_cast<unsigned long>(peak.load()),
-                static_cast<unsigned long>(before));
+                result, bytes, seconds, static_cast<unsigned long>(sampler.Peak()),
+                static_cast<unsigned long>(sampler.Start()));
     return result == 1 ? 0 : 1;
 }

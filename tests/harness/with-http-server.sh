@@ -30,6 +30,6 @@ while [ ! -s "$portfile" ]; do
 done
 KELVO_HTTP_PORT=$(cat "$portfile")
 KELVO_HTTP_ROOT=$root
-KELVO_CLOSED_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')
+KELVO_CLOSED_PORT=$("$here/../../scripts/free-port.sh")
 export KELVO_HTTP_PORT KELVO_HTTP_ROOT KELVO_CLOSED_PORT
 "$@"

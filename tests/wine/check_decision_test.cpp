@@ -26,12 +26,12 @@ TEST_P(TovaneDecisionTest, OffersOnlyANewerVersion) {
     std::string status = WaitForDecision(dialog);
     if (c.offered) {
         EXPECT_EQ(status, "First line\r\nSecond line");
-        EXPECT_TRUE(ItemEnabled(dialog, kUpdateButton));
+        EXPECT_TRUE(ItemEnabled(dialog, IDC_UPDATE));
     } else {
         EXPECT_EQ(status, kNotNeeded);
-        EXPECT_FALSE(ItemEnabled(dialog, kUpdateButton));
+        EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE));
     }
-    EXPECT_FALSE(ItemVisible(dialog, kProgressBar)) << "the check job never shows the bar";
+    EXPECT_FALSE(ItemVisible(dialog, IDC_PROGRESS)) << "the check job never shows the bar";
     EXPECT_FALSE(FileExists(tempDir_ + "Version.ini")) << "the manifest is deleted after reading";
     Shot(dialog, std::string("decision_") + c.name);
 }
@@ -61,7 +61,7 @@ TEST_F(TovaneTest, MissingManifestMeansNoUpdate) {
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(WaitForDecision(dialog), kNotNeeded);
-    EXPECT_FALSE(ItemEnabled(dialog, kUpdateButton));
+    EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE));
     EXPECT_EQ(RequestedPaths(),
               std::vector<std::string>{"/UploadFile/Product_Soft/Kelvo/Version.txt"});
 }
@@ -76,7 +76,7 @@ TEST_F(TovaneTest, StaleManifestIsNotReadWhenTheDownloadFails) {
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(WaitForDecision(dialog), kNotNeeded);
-    EXPECT_FALSE(ItemEnabled(dialog, kUpdateButton));
+    EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE));
     EXPECT_FALSE(FileExists(tempDir_ + "Version.ini"));
 }
 
@@ -103,7 +103,7 @@ TEST_P(TovaneUnsafeNameTest, RefusesTheWholeListBeforeAnyDownload) {
     std::string status = WaitForDecision(dialog);
     EXPECT_NE(status.find("cannot be used safely"), std::string::npos) << status;
     EXPECT_NE(status.find(GetParam()), std::string::npos) << "the refused name is shown";
-    EXPECT_FALSE(ItemEnabled(dialog, kUpdateButton));
+    EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE));
     EXPECT_FALSE(FileExists(tempDir_ + "Version.ini"));
     EXPECT_EQ(RequestedPaths().size(), 1u) << "only the manifest was fetched";
     Click(dialog, IDCANCEL);

@@ -5,16 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "res/resource.h"
 #include "support/driver.h"
 
 using namespace kelvo::test;
-
-namespace {
-
-const int kUpdateButton = 1001;
-const int kStatusBox = 1003;
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
@@ -37,21 +31,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the update dialog did not appear\n");
         return 1;
     }
-    if (!WaitUntil([&] { return ItemEnabled(dialog, kUpdateButton); }, 30000)) {
+    if (!WaitUntil([&] { return ItemEnabled(dialog, IDC_UPDATE); }, 30000)) {
         std::fprintf(stderr, "no update offered; status: %s\n",
-                     ItemText(dialog, kStatusBox).c_str());
+                     ItemText(dialog, IDC_STATUS).c_str());
         SaveScreenshot(dialog, artifacts + "\\1-no-update.png");
         return 1;
     }
-    std::printf("offered, release notes:\n%s\n", ItemText(dialog, kStatusBox).c_str());
+    std::printf("offered, release notes:\n%s\n", ItemText(dialog, IDC_STATUS).c_str());
     SaveScreenshot(dialog, artifacts + "\\1-update-offered.png");
 
-    Click(dialog, kUpdateButton);
+    Click(dialog, IDC_UPDATE);
     // The result box has the dialog's caption: pass the dialog over.
     MessageBoxSeen box;
     if (!WaitForMessageBox(tovane.Pid(), "Update", 120000, &box, dialog)) {
         std::fprintf(stderr, "no result after 120 s; status: %s\n",
-                     ItemText(dialog, kStatusBox).c_str());
+                     ItemText(dialog, IDC_STATUS).c_str());
         return 1;
     }
     const std::string& text = box.text;

@@ -8,9 +8,10 @@
 #include <atomic>
 #include <thread>
 
-#include "download.h"
+#include "net/download.h"
 #include "net/internet.h"
 #include "support/driver.h"
+#include "support/working_set.h"
 
 namespace kelvo::test {
 namespace {
@@ -68,12 +69,7 @@ protected:
         port_ = Env("KELVO_HTTP_PORT");
         ASSERT_FALSE(root_.empty() || port_.empty()) << "run under with-http-server.sh";
         ::CreateDirectoryA((root_ + "\\dl").c_str(), nullptr);
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = info->name();
-        for (char& c : name) {
-            if (c == '/') c = '_';
-        }
-        local_ = FreshDir("download-" + name);
+        local_ = FreshDir(CurrentTestFileName());
     }
 
     std::string Url(const std::string& name) const {
@@ -294,35 +290,17 @@ TEST_F(DownloadTest, LargeBodyStreamsWithFlatMemory) {
     ::DeleteFileA((root_ + "\\dl\\large.bin").c_str());
     std::string path = local_ + "\\large.bin";
 
-    // Wine reports no private bytes; the working set is what it measures.
-    auto workingSet = [] {
-        PROCESS_MEMORY_COUNTERS now = {};
-        now.cb = sizeof now;
-        ::GetProcessMemoryInfo(::GetCurrentProcess(), &now, sizeof now);
-        return now.WorkingSetSize;
-    };
-    const SIZE_T before = workingSet();
+    WorkingSetSampler sampler(10);
+    const SIZE_T before = sampler.Start();
     ASSERT_GT(before, 0u) << "GetProcessMemoryInfo reports no working set";
-    std::atomic<bool> done{false};
-    std::atomic<SIZE_T> peak{before};
-    std::thread sampler([&] {
-        while (!done) {
-            SIZE_T now = workingSet();
-            if (now > peak) {
-                peak = now;
-            }
-            ::Sleep(10);
-        }
-    });
     RecordingProgress progress;
     int result =
         tovane::DownloadFile(Url("large.bin").c_str(), path.c_str(), progress, true, nullptr);
-    done = true;
-    sampler.join();
+    sampler.Stop();
     EXPECT_EQ(result, 1);
     // The body is never held whole: the working set grows by far less than it.
-    EXPECT_LT(peak.load(), before + 16 * 1024 * 1024)
-        << "working set peaked at " << peak.load() << " bytes, " << before << " before";
+    EXPECT_LT(sampler.Peak(), before + 16 * 1024 * 1024)
+        << "working set peaked at " << sampler.Peak() << " bytes, " << before << " before";
 
     WIN32_FILE_ATTRIBUTE_DATA attributes;
     ASSERT_TRUE(::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes));

@@ -19,30 +19,14 @@ protected:
         productExe_ = WinPath(Env("KELVO_PRODUCT_EXE"));
         ASSERT_FALSE(productExe_.empty()) << "KELVO_PRODUCT_EXE not set";
         ASSERT_TRUE(ReadFile(productExe_, productBytes_));
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : name) {
-            if (c == '/') c = '_';
-        }
-        productDir_ = FreshDir(name + "-product");
+        productDir_ = FreshDir(CurrentTestFileName() + "-product");
         WriteInstalledVersion("[Kelvo]\r\nMainVer=1\r\nSubVer=0\r\n");
     }
 
     void TearDown() override {
         // Every stand-in that recorded a start, the restarted ones included.
         for (const std::string& dir : {productDir_, programDir_}) {
-            std::string log;
-            if (!ReadFile(dir + "\\started.log", log)) {
-                continue;
-            }
-            for (std::size_t pos = log.find("pid="); pos != std::string::npos;
-                 pos = log.find("pid=", pos + 1)) {
-                DWORD pid = std::strtoul(log.c_str() + pos + 4, nullptr, 10);
-                if (HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
-                    ::TerminateProcess(h, 0);
-                    ::WaitForSingleObject(h, 5000);
-                    ::CloseHandle(h);
-                }
-            }
+            EndRecordedStarts(dir);
         }
         product_.Kill();
         TovaneTest::TearDown();
@@ -83,25 +67,14 @@ protected:
         if (dialogOut != nullptr) {
             *dialogOut = dialog;
         }
-        EXPECT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, kStatusBox);
-        Click(dialog, kUpdateButton);
+        EXPECT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, IDC_STATUS);
+        Click(dialog, IDC_UPDATE);
         // The box has the same caption as the dialog: pass the dialog over.
         WaitForMessageBox(tovane_.Pid(), "Update", 30000, &box, dialog);
         return box;
     }
 
-    int Starts(const std::string& dir) {
-        std::string log;
-        if (!ReadFile(dir + "\\started.log", log)) {
-            return 0;
-        }
-        int n = 0;
-        for (std::size_t pos = log.find("pid="); pos != std::string::npos;
-             pos = log.find("pid=", pos + 1)) {
-            ++n;
-        }
-        return n;
-    }
+    int Starts(const std::string& dir) { return static_cast<int>(RecordedStarts(dir).size()); }
 
     std::string FileText(const std::string& path) {
         std::string content;
@@ -140,7 +113,7 @@ TEST_P(InstallScenarioTest, InstallsRestartsAndRecordsTheVersion) {
     PublishUpdate("a.dll?Kelvo.exe?");
     HWND dialog = nullptr;
     MessageBoxSeen box = RunUpdate(&dialog);
-    ASSERT_NE(box.hwnd, nullptr) << "no message box; status: " << ItemText(dialog, kStatusBox);
+    ASSERT_NE(box.hwnd, nullptr) << "no message box; status: " << ItemText(dialog, IDC_STATUS);
     EXPECT_EQ(box.text, "Update success");
     Shot(box.hwnd, std::string("install_") + s.name);
 
@@ -220,8 +193,8 @@ TEST_F(InstallTest, CopyFailureOfTheSecondOfThreeRestoresTheFirst) {
     // The dialog stays, showing "update", until the user closes it.
     ::Sleep(500);
     EXPECT_TRUE(tovane_.Running());
-    EXPECT_EQ(ItemText(dialog, kStatusBox), "update");
-    EXPECT_FALSE(ItemEnabled(dialog, kUpdateButton));
+    EXPECT_EQ(ItemText(dialog, IDC_STATUS), "update");
+    EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE));
     Click(dialog, IDCANCEL);
     ASSERT_TRUE(tovane_.WaitExit(10000));
     EXPECT_NE(InstalledVersion().find("MainVer=1"), std::string::npos) << InstalledVersion();

@@ -11,11 +11,11 @@ TEST_F(TovaneTest, StartsCheckingWithUpdateDisabledAndBarHidden) {
     PublishFault("Version.txt", R"({"delay_first": 4})");
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(ItemText(dialog, kStatusBox), "Checking update");
-    EXPECT_FALSE(ItemEnabled(dialog, kUpdateButton));
-    EXPECT_FALSE(ItemVisible(dialog, kProgressBar));
+    EXPECT_EQ(ItemText(dialog, IDC_STATUS), "Checking update");
+    EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE));
+    EXPECT_FALSE(ItemVisible(dialog, IDC_PROGRESS));
     EXPECT_TRUE(ItemEnabled(dialog, IDCANCEL));
-    EXPECT_EQ(ItemText(dialog, kUpdateButton), "Update");
+    EXPECT_EQ(ItemText(dialog, IDC_UPDATE), "Update");
     EXPECT_EQ(ItemText(dialog, IDCANCEL), "Close");
     EXPECT_FALSE(::IsIconic(dialog)) << "the dialog is restored after its initialisation";
     Shot(dialog, "start_state");

@@ -4,21 +4,6 @@ namespace kelvo::test {
 
 const char kNotNeeded[] = "Software does not need to update\xA3\xA1";
 
-namespace {
-
-std::string TestName() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    for (char& c : name) {
-        if (c == '/' || c == '\\') {
-            c = '_';
-        }
-    }
-    return name;
-}
-
-}  // namespace
-
 void TovaneTest::SetUp() {
     exe_ = WinPath(Env("KELVO_TOVANE_EXE"));
     serverRoot_ = WinPath(Env("KELVO_HTTP_ROOT"));
@@ -44,7 +29,7 @@ void TovaneTest::SetUp() {
     }
     ::DeleteFileA((serverRoot_ + "\\requests.log").c_str());
 
-    programDir_ = FreshDir(TestName());
+    programDir_ = FreshDir(CurrentTestFileName());
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
     tempDir_ = temp;
@@ -84,14 +69,14 @@ HWND TovaneTest::Launch(Child& child) {
 }
 
 bool TovaneTest::WaitForOffer(HWND dialog, DWORD timeoutMs) {
-    return WaitUntil([&] { return ItemEnabled(dialog, kUpdateButton); }, timeoutMs);
+    return WaitUntil([&] { return ItemEnabled(dialog, IDC_UPDATE); }, timeoutMs);
 }
 
 std::string TovaneTest::WaitForDecision(HWND dialog, DWORD timeoutMs) {
     std::string status;
     WaitUntil(
         [&] {
-            status = ItemText(dialog, kStatusBox);
+            status = ItemText(dialog, IDC_STATUS);
             return status != "Checking update" && !status.empty();
         },
         timeoutMs);

@@ -8,14 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "res/resource.h"
 #include "support/driver.h"
 
 namespace kelvo::test {
-
-// Control ids of the update dialog.
-constexpr int kUpdateButton = 1001;
-constexpr int kProgressBar = 1002;
-constexpr int kStatusBox = 1003;
 
 extern const char kNotNeeded[];  // "Software does not need to update！" in GBK
 

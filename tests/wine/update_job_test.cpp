@@ -13,14 +13,14 @@ TEST_F(TovaneTest, UpdateJobFetchesEveryListedNameInOrderWithStatusAndBar) {
     Publish("c.dat", "c");
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, kStatusBox);
+    ASSERT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, IDC_STATUS);
 
-    Click(dialog, kUpdateButton);
+    Click(dialog, IDC_UPDATE);
     ASSERT_TRUE(WaitUntil(
-        [&] { return ItemText(dialog, kStatusBox) == "Downloading update file b.exe"; }, 10000))
-        << ItemText(dialog, kStatusBox);
-    EXPECT_TRUE(ItemVisible(dialog, kProgressBar));
-    EXPECT_FALSE(ItemEnabled(dialog, kUpdateButton)) << "the button disables itself";
+        [&] { return ItemText(dialog, IDC_STATUS) == "Downloading update file b.exe"; }, 10000))
+        << ItemText(dialog, IDC_STATUS);
+    EXPECT_TRUE(ItemVisible(dialog, IDC_PROGRESS));
+    EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE)) << "the button disables itself";
     Shot(dialog, "update_downloading");
 
     // Manifest, then every entry in list order, the trailing empty one too.
@@ -48,9 +48,9 @@ TEST_F(TovaneTest, ClosingWhileATransferHangsEndsPromptly) {
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(WaitForOffer(dialog));
-    Click(dialog, kUpdateButton);
+    Click(dialog, IDC_UPDATE);
     ASSERT_TRUE(WaitUntil(
-        [&] { return ItemText(dialog, kStatusBox) == "Downloading update file slow.bin"; }, 10000));
+        [&] { return ItemText(dialog, IDC_STATUS) == "Downloading update file slow.bin"; }, 10000));
     ::Sleep(500);  // inside the hanging read
 
     DWORD start = ::GetTickCount();

@@ -73,10 +73,6 @@ std::uint32_t ParseProfileUnsigned(const char* text, std::uint32_t defaultValue)
     return negative ? static_cast<std::uint32_t>(0u - result) : result;
 }
 
-}  // namespace tovane
-
-namespace tovane {
-
 bool ParseExactLength(const char* text, std::uint64_t& length) {
     if (text == nullptr) {
         return false;

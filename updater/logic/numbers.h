@@ -18,10 +18,6 @@ std::int32_t ParseContentLength(const char* text);
 // UINT32_MAX.
 std::uint32_t ParseProfileUnsigned(const char* text, std::uint32_t defaultValue);
 
-}  // namespace tovane
-
-namespace tovane {
-
 // The exact byte count of a Content-Length value, for checking that a body
 // arrived whole: digits only (blanks around them allowed), fitting 64 bits.
 bool ParseExactLength(const char* text, std::uint64_t& length);

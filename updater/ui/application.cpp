@@ -44,12 +44,3 @@ int Application::MessageBoxFromResource(UINT stringId, UINT type) const {
 }
 
 }  // namespace kelvo::ui
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    kelvo::ui::Application* app = kelvo::ui::Application::Current();
-    if (app == nullptr) {
-        return 1;
-    }
-    app->InitInstance();
-    return 0;
-}

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 
 namespace kelvo::ui {
@@ -24,9 +23,10 @@ public:
     HINSTANCE Instance() const noexcept;
     HICON LoadIconResource(UINT id) const;
 
-    // The window that other threads find the program's dialog through.
-    void SetMainWindow(HWND hwnd) noexcept { mainWindow_.store(hwnd); }
-    HWND MainWindow() const noexcept { return mainWindow_.load(); }
+    // The owner of the program's own message boxes while the dialog is up.
+    // Set and read on the main thread only.
+    void SetMainWindow(HWND hwnd) noexcept { mainWindow_ = hwnd; }
+    HWND MainWindow() const noexcept { return mainWindow_; }
 
     // The executable's file name without extension: the caption of the
     // program's own message boxes.
@@ -37,7 +37,7 @@ public:
     int MessageBoxFromResource(UINT stringId, UINT type) const;
 
 private:
-    std::atomic<HWND> mainWindow_{nullptr};
+    HWND mainWindow_ = nullptr;
 };
 
 }  // namespace kelvo::ui

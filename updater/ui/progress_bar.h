@@ -1,6 +1,6 @@
-// The progress-bar control bound to a dialog item. Every call is a
-// synchronous message, so it may be used from another thread only while the
-// dialog's thread pumps messages.
+// The progress-bar control bound to a dialog item, driven from the dialog's
+// thread (the worker reports its progress to the dialog, never to the
+// control).
 #pragma once
 
 #include <windows.h>

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <gtest/gtest.h>
+
 #include "png_writer.h"
 
 namespace kelvo::test {
@@ -91,6 +93,40 @@ bool ReadFile(const std::string& path, std::string& content) {
 bool FileExists(const std::string& path) {
     DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string CurrentTestFileName() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char& c : name) {
+        if (c == '/' || c == '\\') {
+            c = '_';
+        }
+    }
+    return name;
+}
+
+std::vector<DWORD> RecordedStarts(const std::string& folder) {
+    std::vector<DWORD> pids;
+    std::string log;
+    if (!ReadFile(folder + "\\started.log", log)) {
+        return pids;
+    }
+    for (std::size_t pos = log.find("pid="); pos != std::string::npos;
+         pos = log.find("pid=", pos + 1)) {
+        pids.push_back(std::strtoul(log.c_str() + pos + 4, nullptr, 10));
+    }
+    return pids;
+}
+
+void EndRecordedStarts(const std::string& folder) {
+    for (DWORD pid : RecordedStarts(folder)) {
+        if (HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+            ::TerminateProcess(h, 0);
+            ::WaitForSingleObject(h, 5000);
+            ::CloseHandle(h);
+        }
+    }
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs) {
@@ -243,22 +279,6 @@ bool ItemEnabled(HWND dialog, int id) {
 }
 bool ItemVisible(HWND dialog, int id) {
     return (::GetWindowLongA(::GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
-int ProgressPos(HWND dialog, int id) {
-    DWORD_PTR pos = 0;
-    ::SendMessageTimeoutA(::GetDlgItem(dialog, id), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &pos);
-    return static_cast<int>(pos);
-}
-
-void ProgressRange(HWND dialog, int id, int* low, int* high) {
-    DWORD_PTR value = 0;
-    ::SendMessageTimeoutA(::GetDlgItem(dialog, id), PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, 5000,
-                          &value);
-    *low = static_cast<int>(value);
-    ::SendMessageTimeoutA(::GetDlgItem(dialog, id), PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 5000,
-                          &value);
-    *high = static_cast<int>(value);
 }
 
 void Click(HWND dialog, int id) {

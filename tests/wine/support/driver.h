@@ -21,6 +21,16 @@ bool WriteFile(const std::string& path, const std::string& content);
 bool ReadFile(const std::string& path, std::string& content);
 bool FileExists(const std::string& path);
 
+// The running test as "Suite.Name", usable as a file name ('/' and '\\'
+// of parameterised names replaced).
+std::string CurrentTestFileName();
+
+// The process ids the product stand-in recorded in <folder>\started.log, one
+// per start, in order; empty when it never started there.
+std::vector<DWORD> RecordedStarts(const std::string& folder);
+// Ends every process recorded there that still runs.
+void EndRecordedStarts(const std::string& folder);
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs = 25);
 
 class Child {
@@ -36,7 +46,6 @@ public:
     bool Start(const std::string& exe, const std::string& cwd, const std::string& args,
                std::string* error);
     DWORD Pid() const { return pid_; }
-    HANDLE Handle() const { return process_; }
     bool Running() const;
     // True when the process ended within the time; its exit code in *code.
     bool WaitExit(DWORD timeoutMs, DWORD* code = nullptr) const;
@@ -59,8 +68,6 @@ std::string Text(HWND hwnd);
 std::string ItemText(HWND dialog, int id);
 bool ItemEnabled(HWND dialog, int id);
 bool ItemVisible(HWND dialog, int id);
-int ProgressPos(HWND dialog, int id);
-void ProgressRange(HWND dialog, int id, int* low, int* high);
 
 // A button click as the dialog sees it (BN_CLICKED from the button).
 void Click(HWND dialog, int id);

@@ -1,5 +1,6 @@
-# GoogleTest for the Windows test binaries, built from Debian's googletest
-# sources with the cross toolchain.
+# GoogleTest from Debian's googletest sources, built with whatever compiler
+# this tree uses: natively for the logic tests, with the cross toolchain for
+# the test binaries that run under Wine.
 set(KELVO_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
 if(NOT EXISTS ${KELVO_GTEST_SOURCE}/CMakeLists.txt)
   message(FATAL_ERROR "GoogleTest sources not found at ${KELVO_GTEST_SOURCE} (Debian package googletest)")
