@@ -261,16 +261,24 @@ HWND WaitForWindowOf(DWORD pid, const char* caption, DWORD timeoutMs, const char
 std::string Text(HWND hwnd) {
     // Sent, not read from the window structure, so it works across processes
     // and for edit controls; bounded so a hung target cannot hang the test.
-    DWORD_PTR length = 0;
-    if (!::SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
-        return std::string();
+    // The text may change between the two messages (the updater sets its
+    // status while the test watches): a copy that filled the buffer is taken
+    // again with the new length, so a longer text is never read cut short.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        DWORD_PTR length = 0;
+        if (!::SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
+            return std::string();
+        }
+        std::string text(length + 2, '\0');
+        DWORD_PTR copied = 0;
+        ::SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
+                              SMTO_ABORTIFHUNG, 5000, &copied);
+        if (copied <= length) {
+            text.resize(copied);
+            return text;
+        }
     }
-    std::string text(length + 1, '\0');
-    DWORD_PTR copied = 0;
-    ::SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
-                          SMTO_ABORTIFHUNG, 5000, &copied);
-    text.resize(copied);
-    return text;
+    return std::string();
 }
 
 std::string ItemText(HWND dialog, int id) { return Text(::GetDlgItem(dialog, id)); }
