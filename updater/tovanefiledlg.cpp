@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app_paths.h"
+#include "build_config.h"
 #include "download_plan.h"
 #include "file_list.h"
 #include "file_names.h"
@@ -14,10 +15,6 @@
 #include "version_rule.h"
 #include "res/resource.h"
 #include "ui/application.h"
-
-#ifndef TOVANE_BASE_URL
-#error "TOVANE_BASE_URL must be defined by the build (the update folder's http URL)"
-#endif
 
 namespace {
 
@@ -61,7 +58,9 @@ void CTovaneFileDlg::ReportMissingFolder(const char* which, DWORD error) {
 }
 
 CTovaneFileDlg::CTovaneFileDlg(HWND pParent)
-    : ModalDialog(IDD_UPDATE_DIALOG, pParent), m_strUrl(TOVANE_BASE_URL), m_strVerName("Version") {
+    : ModalDialog(IDD_UPDATE_DIALOG, pParent),
+      m_strUrl(tovane::kUpdateBaseUrl),
+      m_strVerName("Version") {
     m_hIcon = App() != nullptr ? App()->LoadIconResource(IDI_PROGRAM) : nullptr;
     m_nMainVer = 0;
     m_nSubVer = 0;
