@@ -11,6 +11,10 @@ set(KELVO_SIGN_TEST_CA "" CACHE FILEPATH
 set(_signed $<TARGET_FILE_NAME:Tovane> $<TARGET_FILE_NAME:qorinhid> $<TARGET_FILE_NAME:hidprobe>)
 set(_x64_files)
 if(KELVO_X64_BUILD_DIR)
+  if(NOT EXISTS ${KELVO_X64_BUILD_DIR}/CMakeCache.txt)
+    message(FATAL_ERROR "KELVO_X64_BUILD_DIR ${KELVO_X64_BUILD_DIR} is not a configured build tree "
+                        "(configure it with cmake/mingw-w64-x86_64.cmake first)")
+  endif()
   set(_x64 ${KELVO_X64_BUILD_DIR}/qorinhid)
   # Built by the other tree before this one is installed (scripts/test.sh
   # does it in that order); a missing file stops the install.

@@ -126,6 +126,25 @@ def check_version(name, image, version):
                   f"{name}: {table[0]} {field} = {strings.get(field)!r}, expected {version}")
 
 
+def archive_machines(data):
+    """COFF machine of every member of an import library: the short import
+    members of MSVC-style libraries and the objects of binutils' ones."""
+    machines = set()
+    position = 8
+    while position + 60 <= len(data):
+        name = data[position:position + 16].rstrip()
+        size = int(data[position + 48:position + 58])
+        body = data[position + 60:position + 60 + size]
+        position += 60 + size + (size & 1)
+        if name in (b"/", b"//") or len(body) < 20:
+            continue
+        if struct.unpack_from("<HH", body) == (0, 0xFFFF):
+            machines.add(struct.unpack_from("<H", body, 6)[0])
+        else:
+            machines.add(struct.unpack_from("<H", body)[0])
+    return machines
+
+
 def verify_signature(args, path):
     result = subprocess.run([args.osslsigncode, "verify", "-CAfile", args.ca, "-in", path],
                             capture_output=True, text=True, timeout=120)
@@ -179,8 +198,12 @@ def main():
         if data is None:
             continue
         if name.endswith((".a", ".lib")):
-            check(data.startswith(b"!<arch>\n") and b"Qorinhid.dll" in data,
-                  f"{name}: not an import library of Qorinhid.dll")
+            if check(data.startswith(b"!<arch>\n") and b"Qorinhid.dll" in data,
+                     f"{name}: not an import library of Qorinhid.dll"):
+                wanted = AMD64 if name.startswith("x64/") else I386
+                machines = archive_machines(data)
+                check(machines == {wanted}, f"{name}: members for machines {sorted(machines)}, "
+                      f"expected {wanted:#x}")
         if machine is None:
             continue
         try:
