@@ -243,17 +243,59 @@ def idata_strings(args, library):
     return {chunk[2:].split(b"\0", 1)[0].decode() for chunk in names if len(chunk) > 2}
 
 
+def archive_members(library):
+    """Bodies of the members of an ar archive, its symbol and name tables left out."""
+    with open(library, "rb") as archive:
+        data = archive.read()
+    check(data[:8] == b"!<arch>\n", f"{library}: not an ar archive")
+    position = 8
+    while position + 60 <= len(data):
+        name = data[position:position + 16].rstrip()
+        size = int(data[position + 48:position + 58])
+        if name not in (b"/", b"//"):
+            yield data[position + 60:position + 60 + size]
+        position += 60 + size + (size & 1)
+
+
+def short_imports(library):
+    """(symbols, import names) of the short import members that MSVC-style
+    librarians write (binutils' objdump cannot read all of them), or None when
+    the library has none."""
+    symbols, imported = set(), set()
+    for body in archive_members(library):
+        if len(body) < 20 or struct.unpack_from("<HH", body) != (0, 0xFFFF):
+            continue
+        kind = struct.unpack_from("<H", body, 18)[0]
+        symbol = body[20:].split(b"\0", 1)[0].decode()
+        symbols.add(f"__imp_{symbol}")
+        if kind & 3 == 0:  # code: a thunk under the plain name as well
+            symbols.add(symbol)
+        name_type = (kind >> 2) & 7
+        name = symbol
+        if name_type in (2, 3):  # no prefix / undecorated
+            name = name.lstrip("?@_")
+        if name_type == 3:
+            name = name.split("@", 1)[0]
+        if name_type != 0:  # 0: by ordinal, no name
+            imported.add(name)
+    return (symbols, imported) if symbols else None
+
+
 def check_implib(args):
     prefix = "_" if args.arch == "i686" else ""
     for library in (args.implib, args.msvc_lib):
-        symbols = set(re.findall(r"\) 0x[0-9a-f]+ (\S+)$", objdump(args, "-t", library), re.M))
+        short = short_imports(library)
+        if short:
+            symbols, imported = short
+        else:
+            symbols = set(re.findall(r"\) 0x[0-9a-f]+ (\S+)$", objdump(args, "-t", library), re.M))
+            imported = idata_strings(args, library)
         for name in HID_EXPORTS:
             check(f"{prefix}{name}" in symbols, f"{library}: no {prefix}{name}")
             check(f"__imp_{prefix}{name}" in symbols, f"{library}: no __imp_{prefix}{name}")
         for name in EXPORTS[:4]:
             check(not any(name in symbol for symbol in symbols),
                   f"{library}: private export {name} offered for linking")
-        imported = idata_strings(args, library)
         check(imported == set(HID_EXPORTS), f"{library}: import names {sorted(imported)}")
         with open(library, "rb") as archive:
             check(b"Qorinhid.dll" in archive.read(), f"{library}: does not name Qorinhid.dll")
