@@ -103,6 +103,32 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     fi
     "$KELVO_WINESERVER" -w
 fi
+# Chinese text in Western dialogs: Windows links its dialog fonts to a CJK
+# font (FontLink\SystemLink); without such a link Wine draws boxes under a
+# Western code page. Linked here to Debian's WenQuanYi Micro Hei
+# (fonts-wqy-microhei), once per prefix; "DejaVu Sans" too, since Wine
+# without its own Tahoma draws the dialog font with it.
+if [ ! -f "$WINEPREFIX/kelvo-fontlink.done" ]; then
+    # hex(7): the value's strings, each ending in a NUL, then one more NUL;
+    # bytes in the ANSI code page, since the file is an ANSI one.
+    link=$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei\0\0' |
+        od -An -v -tx1 | tr -s ' \n' ' ' | sed 's/^ //; s/ $//; s/ /,/g')
+    {
+        printf 'REGEDIT4\r\n\r\n'
+        printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+        for face in "Tahoma" "Microsoft Sans Serif" "MS Sans Serif" "Segoe UI" "DejaVu Sans"; do
+            printf '"%s"=hex(7):%s\r\n' "$face" "$link"
+        done
+        # Wine's Uniscribe, which the edit control draws with, takes Han
+        # characters from the font named for the script tag 'hani' here,
+        # glyph by glyph, past the font links.
+        printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Uniscribe\\Fallback]\r\n'
+        printf '"696e6168"="WenQuanYi Micro Hei"\r\n'
+    } >"$state/fontlink.reg"
+    "$KELVO_WINE" regedit /S "Z:$(printf '%s' "$state/fontlink.reg" | tr / '\\')" >>"$state/wineboot.log" 2>&1 </dev/null
+    "$KELVO_WINESERVER" -w
+    touch "$WINEPREFIX/kelvo-fontlink.done"
+fi
 "$KELVO_WINESERVER" -p >"$state/wineserver.log" 2>&1 </dev/null &
 # Wait until the server answers, bounded.
 i=0
