@@ -2,6 +2,7 @@
 // page: the conversion helpers in this process, then Tovane.exe started
 // under each locale and its status box read back as UTF-16.
 #include <string>
+#include <thread>
 
 #include "tovane_fixture.h"
 #include "ui/text.h"
@@ -65,6 +66,37 @@ TEST(WideFromCodePage, InvalidBytesDoNotCostTheRestOfTheText) {
         EXPECT_NE(wide.find(L'z'), std::wstring::npos) << "the text after the bad byte is kept";
         EXPECT_GT(wide.size(), c.validCharacters) << "the bad byte leaves a mark";
     }
+}
+
+TEST(MessageBoxGbk, ShowsGbkTextAndCaptionAsUnicode) {
+    // Answered from a second thread, as a user would, after reading what the
+    // box shows.
+    std::wstring caption;
+    std::wstring text;
+    bool answered = false;
+    std::thread user([&] {
+        HWND box = nullptr;
+        WaitUntil(
+            [&] {
+                return (box = FindWindowOf(::GetCurrentProcessId(), "Ask", "#32770")) != nullptr;
+            },
+            10000);
+        if (box != nullptr) {
+            caption = WideText(box);
+            text = WideText(::GetDlgItem(box, 0xFFFF));
+            Click(box, IDYES);
+            answered = true;
+        }
+    });
+    // "Windows 套接字初始化失败。" in GBK
+    int answer = ui::MessageBoxGbk(
+        nullptr, "Windows \xCC\xD7\xBD\xD3\xD7\xD6\xB3\xF5\xCA\xBC\xBB\xAF\xCA\xA7\xB0\xDC\xA1\xA3",
+        "Ask", MB_YESNO);
+    user.join();
+    ASSERT_TRUE(answered) << "no message box appeared";
+    EXPECT_EQ(answer, IDYES);
+    EXPECT_EQ(caption, L"Ask");
+    EXPECT_EQ(text, L"Windows \x5957\x63A5\x5B57\x521D\x59CB\x5316\x5931\x8D25\x3002");
 }
 
 struct ManifestCase {
