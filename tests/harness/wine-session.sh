@@ -103,11 +103,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     fi
     "$KELVO_WINESERVER" -w
 fi
-# Chinese text in Western dialogs: Windows links its dialog fonts to a CJK
-# font (FontLink\SystemLink); without such a link Wine draws boxes under a
-# Western code page. Linked here to Debian's WenQuanYi Micro Hei
-# (fonts-wqy-microhei), once per prefix; "DejaVu Sans" too, since Wine
-# without its own Tahoma draws the dialog font with it.
+# Chinese text under a Western code page: Windows draws it through font links
+# and Uniscribe's fallback to a CJK font; a fresh Wine prefix has neither for
+# the fonts it really draws with, and shows boxes. Debian's WenQuanYi Micro Hei
+# (fonts-wqy-microhei) is made that font, once per prefix:
+# - linked to "DejaVu Sans", the face Wine without its own Tahoma draws dialog
+#   text with (links under Wine's own font names would not last: Wine
+#   rewrites them whenever a process starts under another code page);
+# - named as Uniscribe's fallback for the script tag 'hani', where the edit
+#   control's drawing takes Han characters from, past the font links.
 if [ ! -f "$WINEPREFIX/kelvo-fontlink.done" ]; then
     # hex(7): the value's strings, each ending in a NUL, then one more NUL;
     # bytes in the ANSI code page, since the file is an ANSI one.
@@ -116,12 +120,7 @@ if [ ! -f "$WINEPREFIX/kelvo-fontlink.done" ]; then
     {
         printf 'REGEDIT4\r\n\r\n'
         printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
-        for face in "Tahoma" "Microsoft Sans Serif" "MS Sans Serif" "Segoe UI" "DejaVu Sans"; do
-            printf '"%s"=hex(7):%s\r\n' "$face" "$link"
-        done
-        # Wine's Uniscribe, which the edit control draws with, takes Han
-        # characters from the font named for the script tag 'hani' here,
-        # glyph by glyph, past the font links.
+        printf '"DejaVu Sans"=hex(7):%s\r\n' "$link"
         printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Uniscribe\\Fallback]\r\n'
         printf '"696e6168"="WenQuanYi Micro Hei"\r\n'
     } >"$state/fontlink.reg"

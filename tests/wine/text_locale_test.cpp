@@ -84,6 +84,9 @@ TEST(MessageBoxGbk, ShowsGbkTextAndCaptionAsUnicode) {
         if (box != nullptr) {
             caption = WideText(box);
             text = WideText(::GetDlgItem(box, 0xFFFF));
+            // Painted before the picture is taken from the screen.
+            ::RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            SaveScreenshot(box, ArtifactPath("text_message_box.png"));
             Click(box, IDYES);
             answered = true;
         }
