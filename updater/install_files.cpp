@@ -9,6 +9,7 @@
 #include "replace_transaction.h"
 #include "res/resource.h"
 #include "tovanefiledlg.h"
+#include "ui/text.h"
 
 int CTovaneFileDlg::RunInstallation() {
     // A file whose transfer failed or broke off is never installed: with
@@ -21,7 +22,7 @@ int CTovaneFileDlg::RunInstallation() {
                                   "\" could not be downloaded completely. Nothing was changed; "
                                   "please try the update again later.";
             SetStatus(message.c_str());
-            ::MessageBoxA(GetSafeHwnd(), message.c_str(), "Update", MB_ICONERROR);
+            kelvo::ui::MessageBoxGbk(GetSafeHwnd(), message.c_str(), "Update", MB_ICONERROR);
             return 1;
         }
     }
@@ -60,7 +61,7 @@ int CTovaneFileDlg::InstallFiles(const char* productPath) {
             char text[128];
             std::snprintf(text, sizeof text, "Update file  failure error =%d",
                           static_cast<int>(error));
-            ::MessageBoxA(GetSafeHwnd(), text, "Update", MB_ICONERROR);
+            kelvo::ui::MessageBoxGbk(GetSafeHwnd(), text, "Update", MB_ICONERROR);
             return 0;
         }
     }
@@ -81,7 +82,7 @@ int CTovaneFileDlg::InstallFiles(const char* productPath) {
             ::ShellExecuteA(nullptr, "open", fullPath, nullptr, folder.c_str(), SW_SHOWNORMAL);
         }
     }
-    ::MessageBoxA(GetSafeHwnd(), "Update success", "Update", MB_ICONINFORMATION);
+    kelvo::ui::MessageBoxGbk(GetSafeHwnd(), "Update success", "Update", MB_ICONINFORMATION);
     EndDialog(IDOK);
     return 1;
 }

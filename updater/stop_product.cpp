@@ -5,6 +5,7 @@
 
 #include "common/unique_handle.h"
 #include "tovanefiledlg.h"
+#include "ui/text.h"
 
 namespace {
 
@@ -55,8 +56,9 @@ int CTovaneFileDlg::StopRunningProduct(char* cParentProcessPath) {
         // Deleting the executable succeeds only once nothing runs it any
         // more: that is the proof the user closed the product.
         for (;;) {
-            int answer = ::MessageBoxA(GetSafeHwnd(), "Whether you have close the program", "Ask",
-                                       MB_YESNO | MB_ICONQUESTION);
+            int answer =
+                kelvo::ui::MessageBoxGbk(GetSafeHwnd(), "Whether you have close the program", "Ask",
+                                         MB_YESNO | MB_ICONQUESTION);
             if (answer == IDNO) {
                 break;
             }

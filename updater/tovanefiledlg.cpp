@@ -15,6 +15,7 @@
 #include "version_rule.h"
 #include "res/resource.h"
 #include "ui/application.h"
+#include "ui/text.h"
 
 namespace {
 
@@ -177,7 +178,9 @@ bool CTovaneFileDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& 
 }
 
 int CTovaneFileDlg::SetStatus(const char* text) {
-    ::SetWindowTextA(GetDlgItem(IDC_STATUS), text);
+    // The texts are GBK whatever the system's code page; SetWindowTextA
+    // would read them in that code page.
+    ::SetWindowTextW(GetDlgItem(IDC_STATUS), kelvo::ui::WideFromGbk(text).c_str());
     return 1;
 }
 
@@ -283,6 +286,7 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
     if (!arrived) {
         ::DeleteFileA(cstrFilePath.c_str());
     }
+    const tovane::ManifestEncoding encoding = kelvo::ui::PrepareManifestForReading(cstrFilePath);
 
     ::GetPrivateProfileStringA("Programs", "Programs", "", ch.data(), static_cast<DWORD>(ch.size()),
                                cstrFilePath.c_str());
@@ -294,9 +298,7 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
         m_nNewMainVer = ReadProfileNumber("Kelvo", "MainVer", cstrFilePath);
         m_nNewSubVer = ReadProfileNumber("Kelvo", "SubVer", cstrFilePath);
     }
-    std::fill(ch.begin(), ch.end(), '\0');
-    ::GetPrivateProfileStringA("Kelvo", "UpdateInof", "", ch.data(), static_cast<DWORD>(ch.size()),
-                               cstrFilePath.c_str());
+    std::wstring notes = kelvo::ui::ReadManifestNotes(cstrFilePath, encoding);
     ::DeleteFileA(cstrFilePath.c_str());
 
     if (unsafe != nullptr) {
@@ -310,8 +312,7 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
         return 0;
     }
     if (tovane::IsNewerVersion({m_nMainVer, m_nSubVer}, {m_nNewMainVer, m_nNewSubVer})) {
-        std::string tempCs = tovane::NotesForDisplay(ch.data());
-        ::SetWindowTextA(GetDlgItem(IDC_STATUS), tempCs.c_str());
+        ::SetWindowTextW(GetDlgItem(IDC_STATUS), notes.c_str());
         ::EnableWindow(GetDlgItem(IDC_UPDATE), TRUE);
         return 1;
     }

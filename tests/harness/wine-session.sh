@@ -103,6 +103,31 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     fi
     "$KELVO_WINESERVER" -w
 fi
+# Chinese text under a Western code page: Windows draws it through font links
+# and Uniscribe's fallback to a CJK font; a fresh Wine prefix has neither for
+# the fonts it really draws with, and shows boxes. Debian's WenQuanYi Micro Hei
+# (fonts-wqy-microhei) is made that font, once per prefix:
+# - linked to "DejaVu Sans", the face Wine without its own Tahoma draws dialog
+#   text with (links under Wine's own font names would not last: Wine
+#   rewrites them whenever a process starts under another code page);
+# - named as Uniscribe's fallback for the script tag 'hani', where the edit
+#   control's drawing takes Han characters from, past the font links.
+if [ ! -f "$WINEPREFIX/kelvo-fontlink.done" ]; then
+    # hex(7): the value's strings, each ending in a NUL, then one more NUL;
+    # bytes in the ANSI code page, since the file is an ANSI one.
+    link=$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei\0\0' |
+        od -An -v -tx1 | tr -s ' \n' ' ' | sed 's/^ //; s/ $//; s/ /,/g')
+    {
+        printf 'REGEDIT4\r\n\r\n'
+        printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+        printf '"DejaVu Sans"=hex(7):%s\r\n' "$link"
+        printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Uniscribe\\Fallback]\r\n'
+        printf '"696e6168"="WenQuanYi Micro Hei"\r\n'
+    } >"$state/fontlink.reg"
+    "$KELVO_WINE" regedit /S "Z:$(printf '%s' "$state/fontlink.reg" | tr / '\\')" >>"$state/wineboot.log" 2>&1 </dev/null
+    "$KELVO_WINESERVER" -w
+    touch "$WINEPREFIX/kelvo-fontlink.done"
+fi
 "$KELVO_WINESERVER" -p >"$state/wineserver.log" 2>&1 </dev/null &
 # Wait until the server answers, bounded.
 i=0

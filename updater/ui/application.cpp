@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include "text.h"
+
 namespace kelvo::ui {
 
 namespace {
@@ -38,9 +40,12 @@ std::string Application::Name() const {
 }
 
 int Application::MessageBoxFromResource(UINT stringId, UINT type) const {
-    char text[1024] = {};
-    ::LoadStringA(Instance(), stringId, text, sizeof text);
-    return ::MessageBoxA(MainWindow(), text, Name().c_str(), type);
+    // The string table is UTF-16 in the file (windres converts it from the
+    // .rc's code page 936): read as it is, not through the ANSI code page.
+    wchar_t text[1024] = {};
+    ::LoadStringW(Instance(), stringId, text, static_cast<int>(sizeof text / sizeof text[0]));
+    // The name came from an ANSI call, so it is in the ANSI code page.
+    return ::MessageBoxW(MainWindow(), text, WideFromCodePage(Name(), CP_ACP).c_str(), type);
 }
 
 }  // namespace kelvo::ui

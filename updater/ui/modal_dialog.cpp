@@ -8,7 +8,10 @@ ModalDialog::ModalDialog(UINT templateId, HWND parent) noexcept
 ModalDialog::~ModalDialog() = default;
 
 INT_PTR ModalDialog::DoModal() {
-    return ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), parent_,
+    // Created through the wide call so that its controls are Unicode ones:
+    // Windows keeps the text of an edit control made by the ANSI call in the
+    // ANSI code page, where Chinese text does not survive a Western system.
+    return ::DialogBoxParamW(::GetModuleHandleA(nullptr), MAKEINTRESOURCEW(templateId_), parent_,
                              &ModalDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 

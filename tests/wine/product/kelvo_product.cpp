@@ -1,6 +1,7 @@
 // Test stand-in for the Kelvo product: holds the mutex "Kelvo" and a
 // top-level window titled "Kelvo", and records every start in started.log
-// beside its executable, so that a restart can be seen from outside.
+// beside its executable (with the ANSI code page it saw), so that a restart
+// can be seen from outside.
 //
 // Behaviour from product.mode beside the executable (so a copy restarted by
 // the updater behaves the same): "close" (default) ends on WM_CLOSE,
@@ -40,8 +41,10 @@ void RecordStart(const std::string& mode) {
     ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
     ::GetCurrentDirectoryA(MAX_PATH, cwd);
     if (std::FILE* f = std::fopen((ExeFolder() + "started.log").c_str(), "ab")) {
-        std::fprintf(f, "pid=%lu mode=%s exe=%s cwd=%s\n", ::GetCurrentProcessId(), mode.c_str(),
-                     exe, cwd);
+        // acp: the ANSI code page it runs under, for the tests that start
+        // programs under another locale.
+        std::fprintf(f, "pid=%lu acp=%u mode=%s exe=%s cwd=%s\n", ::GetCurrentProcessId(),
+                     ::GetACP(), mode.c_str(), exe, cwd);
         std::fclose(f);
     }
 }

@@ -1,9 +1,12 @@
 #include "driver.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -183,6 +186,118 @@ bool Child::Start(const std::string& exe, const std::string& cwd, const std::str
     return true;
 }
 
+namespace {
+
+std::string BaseName(const std::string& path) {
+    std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<DWORD> ProcessesNamed(const std::string& name) {
+    std::vector<DWORD> pids;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return pids;
+    }
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32First(snapshot, &entry); more;
+         more = ::Process32Next(snapshot, &entry)) {
+        if (::lstrcmpiA(entry.szExeFile, name.c_str()) == 0) {
+            pids.push_back(entry.th32ProcessID);
+        }
+    }
+    ::CloseHandle(snapshot);
+    return pids;
+}
+
+// This process's environment with the locale variables replaced.
+std::string EnvironmentWithLocale(const std::string& locale) {
+    std::string block;
+    char* strings = ::GetEnvironmentStringsA();
+    for (const char* entry = strings; *entry != '\0'; entry += std::strlen(entry) + 1) {
+        std::string_view e(entry);
+        if (e.substr(0, 5) == "LANG=" || e.substr(0, 9) == "LANGUAGE=" || e.substr(0, 3) == "LC_") {
+            continue;
+        }
+        block.append(entry).push_back('\0');
+    }
+    ::FreeEnvironmentStringsA(strings);
+    for (const char* name : {"LANG=", "LC_ALL="}) {
+        block.append(name).append(locale).push_back('\0');
+    }
+    block.push_back('\0');
+    return block;
+}
+
+}  // namespace
+
+bool Child::StartUnderLocale(const std::string& exe, const std::string& cwd,
+                             const std::string& args, const std::string& locale,
+                             std::string* error) {
+    Kill();
+    auto fail = [&](const std::string& why) {
+        if (error != nullptr) {
+            *error = why;
+        }
+        return false;
+    };
+    const std::string loader = Env("KELVO_WINE");
+    if (loader.empty() || loader[0] != '/') {
+        return fail("KELVO_WINE (the Unix path of the Wine loader) is not set");
+    }
+    const std::string name = BaseName(exe);
+    const std::vector<DWORD> before = ProcessesNamed(name);
+    // The loader is a Unix program: its argv[0] is its Unix path.
+    std::string commandLine = loader + " \"" + exe + "\"";
+    if (!args.empty()) {
+        commandLine += " " + args;
+    }
+    std::string environment = EnvironmentWithLocale(locale);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessA(WinPath(loader).c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                          &environment[0], cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+        return fail("CreateProcess " + loader + " failed, error " +
+                    std::to_string(::GetLastError()));
+    }
+    // Wine hands out no handles for a Unix process.
+    if (pi.hThread != nullptr) {
+        ::CloseHandle(pi.hThread);
+    }
+    if (pi.hProcess != nullptr) {
+        ::CloseHandle(pi.hProcess);
+    }
+    DWORD found = 0;
+    WaitUntil(
+        [&] {
+            for (DWORD pid : ProcessesNamed(name)) {
+                bool old = false;
+                for (DWORD b : before) {
+                    old = old || b == pid;
+                }
+                if (!old) {
+                    found = pid;
+                    return true;
+                }
+            }
+            return false;
+        },
+        20000, 50);
+    if (found == 0) {
+        return fail(name + " did not start under " + locale);
+    }
+    process_ =
+        ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, found);
+    if (process_ == nullptr) {
+        return fail("OpenProcess " + std::to_string(found) + " failed, error " +
+                    std::to_string(::GetLastError()));
+    }
+    pid_ = found;
+    return true;
+}
+
 bool Child::Running() const {
     return process_ != nullptr && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
 }
@@ -258,30 +373,43 @@ HWND WaitForWindowOf(DWORD pid, const char* caption, DWORD timeoutMs, const char
     return found;
 }
 
-std::string Text(HWND hwnd) {
-    // Sent, not read from the window structure, so it works across processes
-    // and for edit controls; bounded so a hung target cannot hang the test.
-    // The text may change between the two messages (the updater sets its
-    // status while the test watches): a copy that filled the buffer is taken
-    // again with the new length, so a longer text is never read cut short.
-    for (int attempt = 0; attempt < 20; ++attempt) {
+namespace {
+
+// Sent, not read from the window structure, so it works across processes
+// and for edit controls; bounded so a hung target cannot hang the test.
+// The length and the text are two messages: a text that grows between them
+// would come back cut to the old length, so one unit more is asked for and a
+// full buffer means read again.
+template <class String, class Send>
+String ReadText(HWND hwnd, Send send) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
         DWORD_PTR length = 0;
-        if (!::SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
-            return std::string();
+        if (!send(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
+            return String();
         }
-        std::string text(length + 2, '\0');
+        String text(length + 2, '\0');
         DWORD_PTR copied = 0;
-        ::SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
-                              SMTO_ABORTIFHUNG, 5000, &copied);
+        if (!send(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
+                  SMTO_ABORTIFHUNG, 5000, &copied)) {
+            return String();
+        }
         if (copied <= length) {
             text.resize(copied);
             return text;
         }
     }
-    return std::string();
+    return String();
 }
 
+}  // namespace
+
+std::string Text(HWND hwnd) { return ReadText<std::string>(hwnd, &::SendMessageTimeoutA); }
+
 std::string ItemText(HWND dialog, int id) { return Text(::GetDlgItem(dialog, id)); }
+
+std::wstring WideText(HWND hwnd) { return ReadText<std::wstring>(hwnd, &::SendMessageTimeoutW); }
+
+std::wstring WideItemText(HWND dialog, int id) { return WideText(::GetDlgItem(dialog, id)); }
 bool ItemEnabled(HWND dialog, int id) {
     return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE;
 }

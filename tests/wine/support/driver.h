@@ -45,6 +45,16 @@ public:
     // Starts exe with cwd as its current directory; false and a reason on failure.
     bool Start(const std::string& exe, const std::string& cwd, const std::string& args,
                std::string* error);
+    // Under Wine only: starts exe like Start, but in a Wine process whose Unix
+    // locale (LANG, LC_ALL) is `locale`, e.g. "zh_CN.UTF-8". Wine takes a
+    // process's ANSI code page from its Unix locale, and a Windows process it
+    // starts inherits the Unix environment of its parent, not the Windows
+    // environment block given to CreateProcess. A Unix program started
+    // through CreateProcess does get that block as its environment, so the
+    // Wine loader (KELVO_WINE) is started that way, with exe as argument.
+    // The process is then found by its file name, as the only new one.
+    bool StartUnderLocale(const std::string& exe, const std::string& cwd, const std::string& args,
+                          const std::string& locale, std::string* error);
     DWORD Pid() const { return pid_; }
     bool Running() const;
     // True when the process ended within the time; its exit code in *code.
@@ -66,6 +76,9 @@ HWND WaitForWindowOf(DWORD pid, const char* caption, DWORD timeoutMs,
 
 std::string Text(HWND hwnd);
 std::string ItemText(HWND dialog, int id);
+// The same read as UTF-16, untouched by the ANSI code page of either process.
+std::wstring WideText(HWND hwnd);
+std::wstring WideItemText(HWND dialog, int id);
 bool ItemEnabled(HWND dialog, int id);
 bool ItemVisible(HWND dialog, int id);
 

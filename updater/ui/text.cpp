@@ -1,0 +1,102 @@
+#include "text.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "manifest_text.h"
+
+namespace kelvo::ui {
+
+namespace {
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return false;
+    }
+    content.clear();
+    char buffer[16384];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        content.append(buffer, n);
+    }
+    bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
+bool WriteWholeFile(const std::string& path, const void* data, std::size_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    bool ok = std::fwrite(data, 1, size, f) == size;
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+std::wstring WideFromCodePage(std::string_view bytes, UINT codePage) {
+    if (bytes.empty()) {
+        return std::wstring();
+    }
+    const int size = static_cast<int>(bytes.size());
+    int length =
+        ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+    DWORD flags = MB_ERR_INVALID_CHARS;
+    if (length == 0) {
+        // Invalid bytes (a cut-off character, a wrong encoding on the
+        // server): the user still gets everything else.
+        flags = 0;
+        length = ::MultiByteToWideChar(codePage, flags, bytes.data(), size, nullptr, 0);
+        if (length == 0) {
+            return std::wstring();
+        }
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    length = ::MultiByteToWideChar(codePage, flags, bytes.data(), size, &wide[0], length);
+    wide.resize(static_cast<std::size_t>(length));
+    return wide;
+}
+
+int MessageBoxGbk(HWND owner, const char* text, const char* caption, UINT type) {
+    return ::MessageBoxW(owner, WideFromGbk(text != nullptr ? text : "").c_str(),
+                         WideFromGbk(caption != nullptr ? caption : "").c_str(), type);
+}
+
+tovane::ManifestEncoding PrepareManifestForReading(const std::string& path) {
+    std::string file;
+    if (!ReadWholeFile(path, file)) {
+        return tovane::ManifestEncoding::Gbk;
+    }
+    tovane::ManifestBytes manifest = tovane::ClassifyManifest(file);
+    if (manifest.encoding != tovane::ManifestEncoding::Utf8) {
+        return manifest.encoding;
+    }
+    std::wstring text = L"\uFEFF" + WideFromCodePage(manifest.body, tovane::kUtf8CodePage);
+    if (!WriteWholeFile(path, text.data(), text.size() * sizeof(wchar_t))) {
+        // Left as it was: read as GBK, the notes may show wrongly, but the
+        // check goes on rather than offering nothing.
+        return tovane::ManifestEncoding::Gbk;
+    }
+    return tovane::ManifestEncoding::Utf16Le;
+}
+
+std::wstring ReadManifestNotes(const std::string& path, tovane::ManifestEncoding encoding) {
+    if (encoding == tovane::ManifestEncoding::Gbk) {
+        // Read through the ANSI call, which hands the bytes back as they
+        // stand in the file when the system's code page is 936 or a
+        // single-byte one such as 1252, then converted from GBK here.
+        std::vector<char> notes(tovane::kManifestValueCapacity, '\0');
+        ::GetPrivateProfileStringA("Kelvo", "UpdateInof", "", notes.data(),
+                                   static_cast<DWORD>(notes.size()), path.c_str());
+        return WideFromGbk(tovane::NotesForDisplay(notes.data()));
+    }
+    std::vector<wchar_t> notes(tovane::kManifestValueCapacity, L'\0');
+    std::wstring widePath = WideFromCodePage(path, CP_ACP);
+    ::GetPrivateProfileStringW(L"Kelvo", L"UpdateInof", L"", notes.data(),
+                               static_cast<DWORD>(notes.size()), widePath.c_str());
+    return tovane::NotesForDisplay(std::wstring_view(notes.data()));
+}
+
+}  // namespace kelvo::ui
