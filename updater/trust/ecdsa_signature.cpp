@@ -24,18 +24,22 @@ bool ReadScalar(DerReader& reader, std::uint8_t* out32) {
     return IsP256Scalar(out32);
 }
 
-void AppendInteger(std::vector<std::uint8_t>& out, const std::uint8_t* value32) {
+// Writes INTEGER value32 in minimal form at `out`; returns the bytes written.
+std::size_t PutInteger(std::uint8_t* out, const std::uint8_t* value32) {
     std::size_t skip = 0;
     while (skip < 31 && value32[skip] == 0) {
         ++skip;
     }
     bool pad = (value32[skip] & 0x80) != 0;
-    out.push_back(kDerInteger);
-    out.push_back(static_cast<std::uint8_t>(32 - skip + (pad ? 1 : 0)));
+    std::size_t length = 32 - skip + (pad ? 1 : 0);
+    std::size_t n = 0;
+    out[n++] = kDerInteger;
+    out[n++] = static_cast<std::uint8_t>(length);
     if (pad) {
-        out.push_back(0);
+        out[n++] = 0;
     }
-    out.insert(out.end(), value32 + skip, value32 + 32);
+    std::memcpy(out + n, value32 + skip, 32 - skip);
+    return n + 32 - skip;
 }
 
 }  // namespace
@@ -68,12 +72,13 @@ bool DecodeDerSignature(const std::uint8_t* data, std::size_t size, RawSignature
 }
 
 std::vector<std::uint8_t> EncodeDerSignature(const RawSignature& rs) {
-    std::vector<std::uint8_t> body;
-    AppendInteger(body, rs.data());
-    AppendInteger(body, rs.data() + 32);
-    std::vector<std::uint8_t> out = {kDerSequence, static_cast<std::uint8_t>(body.size())};
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+    std::uint8_t buffer[kMaxDerSignatureSize];
+    std::size_t n = 2;
+    n += PutInteger(buffer + n, rs.data());
+    n += PutInteger(buffer + n, rs.data() + 32);
+    buffer[0] = kDerSequence;
+    buffer[1] = static_cast<std::uint8_t>(n - 2);
+    return std::vector<std::uint8_t>(buffer, buffer + n);
 }
 
 }  // namespace tovane::trust
