@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
     std::printf("bytes=%llu seconds=%.6f sha256=%s", static_cast<unsigned long long>(size), seconds,
                 trust::ToHex(digest.data(), digest.size()).c_str());
     if (argc == 5) {
-        std::vector<std::uint8_t> manifest = Read(argv[2]), sig = Read(argv[3]), pem = Read(argv[4]);
+        std::vector<std::uint8_t> manifest = Read(argv[2]), sig = Read(argv[3]),
+                                  pem = Read(argv[4]);
         std::string label, why;
         std::vector<std::uint8_t> der;
         trust::PublicKey key;

@@ -3,7 +3,9 @@
 # (fresh keys every run: no private key is ever committed), runs the test
 # command, then checks with openssl what kelvo-publish.exe wrote during it.
 #   with-trust-fixtures.sh DIR command...
-# The command sees KELVO_TRUST_FIXTURES=DIR.
+# The command sees KELVO_TRUST_FIXTURES=DIR. With KELVO_BUILTIN_KEYS (a
+# folder with first.pem and second.pem) it also signs with those keys; with
+# KELVO_PUBLISH_EXE it checks the tool's output afterwards.
 set -eu
 dir=$1
 shift
@@ -32,6 +34,13 @@ openssl dgst -sha256 -sign key-a.pem -out Version.txt.sig-a Version.txt
 openssl dgst -sha256 -sign key-b.pem -out Version.txt.sig-b Version.txt
 openssl dgst -sha256 -sign key-a.pem -out Other.txt.sig-a Other.txt
 
+# Signatures by the keys a test build has built in, when it names them.
+if [ -n "${KELVO_BUILTIN_KEYS:-}" ]; then
+    for k in first second; do
+        openssl dgst -sha256 -sign "$KELVO_BUILTIN_KEYS/$k.pem" -out "Version.txt.sig-$k" Version.txt
+    done
+fi
+
 # A file larger than the hashing buffer, and its digest from sha256sum.
 head -c 3145739 /dev/urandom >big.bin
 sha256sum big.bin | cut -d' ' -f1 >big.bin.sha256
@@ -39,6 +48,8 @@ sha256sum big.bin | cut -d' ' -f1 >big.bin.sha256
 export KELVO_TRUST_FIXTURES="$dir"
 status=0
 "$@" || status=$?
+
+[ -n "${KELVO_PUBLISH_EXE:-}" ] || exit $status
 
 # What kelvo-publish.exe wrote under Wine, read by OpenSSL.
 checks=0
