@@ -7,9 +7,14 @@
 //      manifest is parsed at all; with HasBuiltInKey() and any result but
 //      kVerified, nothing else of the update is used.
 //   2. ReadFilesValue(manifest path, name, value) per file, then
-//      CheckFile(open handle, value, required = HasBuiltInKey()); on kMatch
-//      it rewinds the handle and copies from that same handle, so the bytes
-//      checked are the bytes installed.
+//      CheckFile(handle, found ? value : nullptr, required = HasBuiltInKey())
+//      on the downloaded file opened with GENERIC_READ and FILE_SHARE_READ
+//      only (no one can write, rename or delete it while it is open); on
+//      kMatch or kNotRequired it rewinds that handle and copies from it, so
+//      the bytes checked are the bytes installed. Any other result installs
+//      nothing.
+// The manifest bytes verified must be the bytes the profile functions then
+// read: read them once from a file no one else can write.
 #pragma once
 
 #include <windows.h>
