@@ -114,6 +114,7 @@ TEST(PublishExe, RefusalsLeaveNoManifest) {
     } cases[] = {
         {"public key given as the key", "--key public-a.pem"},
         {"missing key file", "--key no-such-key.pem"},
+        {"private and public part of two keys", "--key key-mismatched.pem"},
         {"missing file",
          "--key key-a.pem --version 1.1 --notes notes2.txt refused App.exe "
          "no-such-file.exe"},
