@@ -72,6 +72,34 @@ unique_cng_algorithm OpenEcdsa() {
     return unique_cng_algorithm(alg);
 }
 
+// The string form of the user this process runs as, for an access list.
+bool CurrentUserSid(std::string& sid, std::string& why) {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+        DWORD error = ::GetLastError();
+        why = Win32Error("process token", error);
+        return false;
+    }
+    kelvo::unique_handle token(raw);
+    std::vector<std::uint8_t> buffer(256);
+    DWORD size = 0;
+    if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(),
+                               static_cast<DWORD>(buffer.size()), &size)) {
+        DWORD error = ::GetLastError();
+        why = Win32Error("token user", error);
+        return false;
+    }
+    char* text = nullptr;
+    if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        DWORD error = ::GetLastError();
+        why = Win32Error("user SID", error);
+        return false;
+    }
+    sid = text;
+    ::LocalFree(text);
+    return true;
+}
+
 // BCRYPT_ECCPRIVATE_BLOB: the header, X, Y, then d.
 struct PrivateBlob {
     BCRYPT_ECCKEY_BLOB header;
@@ -158,13 +186,20 @@ bool VerifyDigest(const PublicKey& key, const Sha256Digest& digest, const RawSig
 
 bool WriteNewFile(const std::string& path, const std::string& bytes, bool secret,
                   std::string& why) {
-    // A secret file gets a protected ACL of its own: full access for its
-    // owner and the system, nothing inherited from the folder.
+    // A secret file gets a protected ACL of its own: full access for the
+    // user who made it and the system, nothing inherited from the folder.
+    // The user is named by SID: Wine maps that to the Unix owner (mode
+    // 0600), where the generic owner-rights SID would lock everyone out.
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (secret) {
-        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(
-                "D:P(A;;FA;;;OW)(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr)) {
+        std::string sid;
+        if (!CurrentUserSid(sid, why)) {
+            return false;
+        }
+        std::string sddl = "D:P(A;;FA;;;" + sid + ")(A;;FA;;;SY)";
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                                    &descriptor, nullptr)) {
             DWORD error = ::GetLastError();
             why = Win32Error("private key access list", error);
             return false;
