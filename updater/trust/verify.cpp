@@ -1,5 +1,6 @@
 #include "verify.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "cng.h"
