@@ -25,7 +25,8 @@ openssl pkey -in vendor.pem -pubout | cmp -s - vendor.pub.pem || fail "public ke
 
 printf 'Kelvo 1.1\n- faster start-up\n' >notes.txt
 printf 'MZ kelvo 1.1' >Kelvo.exe
-head -c 100000 /dev/urandom >Kelvo.dat
+# Larger than the copy buffer, so it is copied and hashed in pieces.
+head -c 2500000 /dev/urandom >Kelvo.dat
 mkdir src
 printf 'in a folder' >src/Extra.dll
 "$tool" publish --key vendor.pem --version 1.1 --notes notes.txt site Kelvo.dat src/Extra.dll Kelvo.exe >/dev/null ||

@@ -28,9 +28,18 @@ bool SignDigest(const tovane::trust::PrivateKey& key, const tovane::trust::Sha25
 bool VerifyDigest(const tovane::trust::PublicKey& key, const tovane::trust::Sha256Digest& digest,
                   const tovane::trust::RawSignature& rs);
 
+// A file being created; removed again unless Finish succeeds.
+class NewFile {
+public:
+    virtual ~NewFile() = default;
+    virtual bool Write(const void* data, std::size_t size, std::string& why) = 0;
+    // Flushes the contents to disk and closes the file.
+    virtual bool Finish(std::string& why) = 0;
+};
+
 // Creates the file, failing if it exists; `secret`: readable by its owner
 // only.
-bool WriteNewFile(const std::string& path, const std::string& bytes, bool secret, std::string& why);
+std::unique_ptr<NewFile> CreateNewFile(const std::string& path, bool secret, std::string& why);
 // Replaces `to` with `from` in one step.
 bool RenameOver(const std::string& from, const std::string& to, std::string& why);
 bool RemoveFile(const std::string& path);

@@ -184,61 +184,80 @@ bool VerifyDigest(const PublicKey& key, const Sha256Digest& digest, const RawSig
         const_cast<PUCHAR>(rs.data()), static_cast<ULONG>(rs.size()), 0));
 }
 
-bool WriteNewFile(const std::string& path, const std::string& bytes, bool secret,
-                  std::string& why) {
+namespace {
+
+class Win32NewFile : public NewFile {
+public:
+    Win32NewFile(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
+    ~Win32NewFile() override {
+        if (file_) {
+            file_.reset();
+            ::DeleteFileA(path_.c_str());
+        }
+    }
+    bool Write(const void* data, std::size_t size, std::string& why) override {
+        const char* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            DWORD piece = size > (1u << 20) ? (1u << 20) : static_cast<DWORD>(size);
+            DWORD written = 0;
+            if (!::WriteFile(file_.get(), bytes, piece, &written, nullptr) || written != piece) {
+                DWORD error = ::GetLastError();
+                why = Win32Error(path_, error);
+                return false;
+            }
+            bytes += written;
+            size -= written;
+        }
+        return true;
+    }
+    bool Finish(std::string& why) override {
+        if (!::FlushFileBuffers(file_.get())) {
+            DWORD error = ::GetLastError();
+            why = Win32Error(path_, error);
+            return false;  // the destructor removes the file
+        }
+        file_.reset();
+        return true;
+    }
+
+private:
+    kelvo::unique_hfile file_;
+    std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<NewFile> CreateNewFile(const std::string& path, bool secret, std::string& why) {
     // A secret file gets a protected ACL of its own: full access for the
     // user who made it and the system, nothing inherited from the folder.
-    // The user is named by SID: Wine maps that to the Unix owner (mode
-    // 0600), where the generic owner-rights SID would lock everyone out.
+    // The user is named by SID: Wine maps that to the Unix owner and leaves
+    // others without access, where the generic owner-rights SID would lock
+    // the owner out too.
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (secret) {
         std::string sid;
         if (!CurrentUserSid(sid, why)) {
-            return false;
+            return nullptr;
         }
         std::string sddl = "D:P(A;;FA;;;" + sid + ")(A;;FA;;;SY)";
         if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
                                                                     &descriptor, nullptr)) {
             DWORD error = ::GetLastError();
             why = Win32Error("private key access list", error);
-            return false;
+            return nullptr;
         }
         attributes.lpSecurityDescriptor = descriptor;
     }
     auto freeDescriptor = kelvo::scope_exit([&] { ::LocalFree(descriptor); });
-    kelvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0,
-                                           secret ? &attributes : nullptr, CREATE_NEW,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, secret ? &attributes : nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         DWORD error = ::GetLastError();
         why = Win32Error(path, error);
-        return false;
+        return nullptr;
     }
-    std::size_t done = 0;
-    bool ok = true;
-    DWORD error = 0;
-    while (ok && done < bytes.size()) {
-        DWORD piece =
-            bytes.size() - done > (1u << 20) ? (1u << 20) : static_cast<DWORD>(bytes.size() - done);
-        DWORD written = 0;
-        ok = ::WriteFile(file.get(), bytes.data() + done, piece, &written, nullptr) &&
-             written == piece;
-        if (!ok) {
-            error = ::GetLastError();
-        }
-        done += written;
-    }
-    if (ok && !::FlushFileBuffers(file.get())) {
-        error = ::GetLastError();
-        ok = false;
-    }
-    file.reset();
-    if (!ok) {
-        why = Win32Error(path, error);
-        ::DeleteFileA(path.c_str());
-    }
-    return ok;
+    return std::make_unique<Win32NewFile>(file, path);
 }
 
 bool RenameOver(const std::string& from, const std::string& to, std::string& why) {

@@ -137,33 +137,59 @@ bool VerifyDigest(const PublicKey& key, const Sha256Digest& digest, const RawSig
            EVP_PKEY_verify(ctx.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
 }
 
-bool WriteNewFile(const std::string& path, const std::string& bytes, bool secret,
-                  std::string& why) {
+namespace {
+
+class PosixNewFile : public NewFile {
+public:
+    PosixNewFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~PosixNewFile() override {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            ::unlink(path_.c_str());
+        }
+    }
+    bool Write(const void* data, std::size_t size, std::string& why) override {
+        const char* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            ssize_t n = ::write(fd_, bytes, size);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                why = path_ + ": " + std::strerror(errno);
+                return false;
+            }
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    bool Finish(std::string& why) override {
+        int fd = fd_;
+        fd_ = -1;
+        bool ok = ::fsync(fd) == 0;
+        ok = ::close(fd) == 0 && ok;
+        if (!ok) {
+            why = path_ + ": " + std::strerror(errno);
+            ::unlink(path_.c_str());
+        }
+        return ok;
+    }
+
+private:
+    int fd_;
+    std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<NewFile> CreateNewFile(const std::string& path, bool secret, std::string& why) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, secret ? 0600 : 0644);
     if (fd < 0) {
         why = path + ": " + std::strerror(errno);
-        return false;
+        return nullptr;
     }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            why = path + ": " + std::strerror(errno);
-            ::close(fd);
-            ::unlink(path.c_str());
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        why = path + ": " + std::strerror(errno);
-        ::unlink(path.c_str());
-        return false;
-    }
-    return true;
+    return std::make_unique<PosixNewFile>(fd, path);
 }
 
 bool RenameOver(const std::string& from, const std::string& to, std::string& why) {

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <iterator>
 #include <new>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -57,6 +56,12 @@ std::string BaseName(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
+bool WriteNewFile(const std::string& path, const std::string& bytes, bool secret,
+                  std::string& why) {
+    std::unique_ptr<NewFile> file = CreateNewFile(path, secret, why);
+    return file && file->Write(bytes.data(), bytes.size(), why) && file->Finish(why);
+}
+
 bool Sha256Of(const std::string& bytes, trust::Sha256Digest& digest) {
     std::unique_ptr<Sha256Hasher> hasher = NewSha256Hasher();
     return hasher->Add(bytes.data(), bytes.size()) && hasher->Finish(digest);
@@ -98,14 +103,52 @@ public:
         }
     }
     bool Add(const std::string& name, const std::string& bytes, std::string& why) {
-        std::string temp = dir_ + PathSeparator() + ".kelvo-publish-" +
-                           std::to_string(ProcessId()) + "-" + std::to_string(items_.size()) +
-                           ".tmp";
-        RemoveFile(temp);
+        std::string temp = NextTemporary();
         if (!WriteNewFile(temp, bytes, false, why)) {
             return false;
         }
         items_.emplace_back(temp, dir_ + PathSeparator() + name);
+        return true;
+    }
+    // Copies the file in pieces, hashing the very bytes written, so that
+    // its entry describes the copy whatever happens to the source meanwhile.
+    bool AddCopy(const std::string& source, ListedFile& item, std::string& why) {
+        std::ifstream in(source, std::ios::binary);
+        if (!in) {
+            why = source + ": cannot open (missing or unreadable)";
+            return false;
+        }
+        std::string temp = NextTemporary();
+        std::unique_ptr<NewFile> out = CreateNewFile(temp, false, why);
+        std::unique_ptr<Sha256Hasher> hasher = NewSha256Hasher();
+        if (!out) {
+            return false;
+        }
+        std::vector<char> buffer(1 << 20);
+        std::uint64_t size = 0;
+        while (in) {
+            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            auto got = static_cast<std::size_t>(in.gcount());
+            if (got > 0 &&
+                !(hasher->Add(buffer.data(), got) && out->Write(buffer.data(), got, why))) {
+                if (why.empty()) why = "SHA-256 failed";
+                return false;
+            }
+            size += got;
+        }
+        if (in.bad()) {
+            why = source + ": read error";
+            return false;
+        }
+        if (!hasher->Finish(item.entry.sha256)) {
+            why = "SHA-256 failed";
+            return false;
+        }
+        if (!out->Finish(why)) {
+            return false;
+        }
+        item.entry.size = size;
+        items_.emplace_back(temp, dir_ + PathSeparator() + item.name);
         return true;
     }
     // In the order added: the signature goes last, so that a manifest and
@@ -121,6 +164,15 @@ public:
     }
 
 private:
+    std::string NextTemporary() {
+        std::string temp = dir_ + PathSeparator() + ".kelvo-publish-" +
+                           std::to_string(ProcessId()) + "-" + std::to_string(items_.size()) +
+                           ".tmp";
+        // One left by a run that was killed, with the same process id.
+        RemoveFile(temp);
+        return temp;
+    }
+
     std::string dir_;
     std::vector<std::pair<std::string, std::string>> items_;
 };
@@ -178,18 +230,9 @@ int Publish(const std::vector<std::string>& args) {
     Staging staging(dir);
     std::vector<ListedFile> listed;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        std::string bytes;
         ListedFile item{names[i], {}};
-        if (!ReadWholeFile(files[i], bytes, why)) {
+        if (!staging.AddCopy(files[i], item, why)) {
             return Fail(why);
-        }
-        // Hashed from the very bytes written, not from a second read.
-        if (!Sha256Of(bytes, item.entry.sha256)) {
-            return Fail("SHA-256 failed");
-        }
-        item.entry.size = bytes.size();
-        if (!staging.Add(item.name, bytes, why)) {
-            return Fail("update folder: " + why);
         }
         listed.push_back(item);
     }
