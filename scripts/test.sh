@@ -25,6 +25,9 @@ cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DKELVO_WERROR=ON \
 cmake --build "$build/native" -j "$jobs"
 (cd "$build/native" && ctest --output-on-failure) || status=1
 
+section "fuzz targets of the trust parsers (libFuzzer, ${KELVO_FUZZ_SECONDS:-10} s each)"
+"$root/tests/fuzz/run.sh" "${KELVO_FUZZ_SECONDS:-10}" "$build/fuzz" || status=1
+
 arch=$("$root/scripts/wine-arch.sh")
 port=$("$root/scripts/free-port.sh")
 host="127.0.0.1:$port"

@@ -1,0 +1,124 @@
+#include "manifest_writer.h"
+
+#include <cctype>
+
+#include "file_names.h"
+#include "manifest_text.h"
+
+namespace kelvo::publish {
+
+namespace {
+
+bool ParseNumber(std::string_view digits, std::uint32_t& value) {
+    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == '0')) {
+        return false;
+    }
+    std::uint64_t n = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        n = n * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (n > UINT32_MAX) {
+        return false;
+    }
+    value = static_cast<std::uint32_t>(n);
+    return true;
+}
+
+std::string Upper(std::string_view s) {
+    std::string u(s);
+    for (char& c : u) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return u;
+}
+
+}  // namespace
+
+bool ParseReleaseVersion(std::string_view text, std::uint32_t& main, std::uint32_t& sub) {
+    std::size_t dot = text.find('.');
+    if (dot == std::string_view::npos) {
+        return false;
+    }
+    std::uint32_t m = 0, s = 0;
+    if (!ParseNumber(text.substr(0, dot), m) || !ParseNumber(text.substr(dot + 1), s)) {
+        return false;
+    }
+    main = m;
+    sub = s;
+    return true;
+}
+
+bool NotesToValue(std::string_view notes, std::string& value, std::string& why) {
+    std::string out;
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        char c = notes[i];
+        if (c == '\r') {
+            if (i + 1 < notes.size() && notes[i + 1] == '\n') {
+                ++i;
+            }
+            out += '?';
+        } else if (c == '\n') {
+            out += '?';
+        } else if (c == '\0') {
+            why = "the notes contain a NUL byte";
+            return false;
+        } else {
+            out += c;
+        }
+    }
+    while (!out.empty() && out.back() == '?') {
+        out.pop_back();
+    }
+    if (out.size() >= tovane::kManifestValueCapacity) {
+        why = "the notes are longer than the updater reads (" +
+              std::to_string(tovane::kManifestValueCapacity - 1) + " bytes with line breaks)";
+        return false;
+    }
+    value = out;
+    return true;
+}
+
+std::string CheckNames(const std::vector<std::string>& names) {
+    if (names.empty()) {
+        return "no files to publish";
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!tovane::IsPlainFileName(names[i])) {
+            return "'" + names[i] + "' is not a plain file name the updater accepts";
+        }
+        // The name is also a key of [Files], which the profile API splits at
+        // '=', trims, and skips when it opens like a comment or a section.
+        if (names[i].find('=') != std::string::npos || names[i][0] == ' ' || names[i][0] == ';' ||
+            names[i][0] == '[') {
+            return "'" + names[i] + "' cannot be a key of the manifest's [Files] section";
+        }
+        if (Upper(names[i]) == "VERSION.TXT" || Upper(names[i]) == "VERSION.TXT.SIG") {
+            return "'" + names[i] + "' is the name of the manifest itself";
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (Upper(names[i]) == Upper(names[j])) {
+                return "'" + names[i] + "' is listed twice";
+            }
+        }
+    }
+    return {};
+}
+
+std::string BuildManifest(const std::vector<ListedFile>& files, std::uint32_t main,
+                          std::uint32_t sub, std::string_view notesValue) {
+    std::string text = "[Programs]\r\nPrograms=";
+    for (const ListedFile& f : files) {
+        text += f.name + '?';
+    }
+    text += "\r\n[Kelvo]\r\nMainVer=" + std::to_string(main) + "\r\nSubVer=" + std::to_string(sub) +
+            "\r\nUpdateInof=" + std::string(notesValue) + "\r\n[Files]\r\n";
+    for (const ListedFile& f : files) {
+        text += f.name + '=' + tovane::trust::FormatFilesValue(f.entry) + "\r\n";
+    }
+    return text;
+}
+
+}  // namespace kelvo::publish
