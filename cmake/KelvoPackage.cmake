@@ -28,15 +28,15 @@ endif()
 
 # ---- kelvo-publish.exe joins the package here once its target exists. ----
 set(_extra_files)
-if(TARGET kelvo_publish)
-  install(TARGETS kelvo_publish RUNTIME DESTINATION .)
-  list(APPEND _signed $<TARGET_FILE_NAME:kelvo_publish>)
-  list(APPEND _extra_files $<TARGET_FILE_NAME:kelvo_publish>)
+if(TARGET kelvo-publish)
+  install(TARGETS kelvo-publish RUNTIME DESTINATION .)
+  list(APPEND _signed $<TARGET_FILE_NAME:kelvo-publish>)
+  list(APPEND _extra_files $<TARGET_FILE_NAME:kelvo-publish>)
 endif()
 # ---------------------------------------------------------------------------
 
 set(KELVO_SHIPPING_EXTRA "")
-if(TARGET kelvo_publish)
+if(TARGET kelvo-publish)
   set(KELVO_SHIPPING_EXTRA "kelvo-publish.exe Publishing tool of the vendor; not shipped to end users.\n")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/SHIPPING.txt.in ${CMAKE_BINARY_DIR}/SHIPPING.txt @ONLY)
