@@ -1,0 +1,350 @@
+#include "install/installer.h"
+
+#include <cstdio>
+
+#include "install/durable_file.h"
+#include "install_journal.h"
+#include "install_plan.h"
+
+namespace tovane {
+
+namespace {
+
+const char kJournalName[] = "Tovane.journal";
+const char kBackupFolderName[] = "Tovane.rollback\\";
+
+std::string SystemErrorText(const std::string& what, const std::string& file, DWORD error) {
+    char code[32];
+    std::snprintf(code, sizeof code, "%lu", static_cast<unsigned long>(error));
+    return what + " \"" + file + "\" (system error " + code + ")";
+}
+
+// Deletes every file in the folder and the folder itself; true when it is gone.
+bool RemoveFolder(const std::string& folder) {
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                ::DeleteFileA((folder + data.cFileName).c_str());
+            }
+        } while (::FindNextFileA(find, &data));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryA(folder.c_str());
+    return !Exists(folder);
+}
+
+struct StepFailure {
+    std::string file;
+    std::string what;
+    DWORD error = 0;
+};
+
+// Puts every entry back, newest first. Safe to run again on a folder that
+// is already (partly) back: each step looks at what is on disk.
+bool RollBack(const InstallJournal& journal, StepFailure* failure) {
+    bool whole = true;
+    for (std::size_t i = journal.entries.size(); i-- > 0;) {
+        const JournalEntry& entry = journal.entries[i];
+        const std::string destination = journal.targetFolder + entry.name;
+        const std::string backup = BackupPath(journal, i);
+        DWORD error = 0;
+        if (entry.existed) {
+            // No backup means the old file was never moved away.
+            if (Exists(backup) && !MoveFileDurably(backup, destination, &error)) {
+                if (whole) {
+                    *failure = {entry.name, "could not be put back", error};
+                }
+                whole = false;
+            }
+        } else if (IsRegularFile(destination) && !::DeleteFileA(destination.c_str())) {
+            error = ::GetLastError();
+            if (whole) {
+                *failure = {entry.name, "could not be removed", error};
+            }
+            whole = false;
+        }
+        ::DeleteFileA(StagingPath(journal, i).c_str());
+    }
+    return whole;
+}
+
+// After the commit: the old copies go. One that cannot (the running image of
+// the updater itself, renamed aside) stays for the next start.
+bool CleanUpCommitted(const InstallJournal& journal) { return RemoveFolder(journal.backupFolder); }
+
+bool WriteJournal(const std::string& programFolder, const InstallJournal& journal, DWORD* error) {
+    return WriteFileDurably(JournalPath(programFolder), FormatJournal(journal), error);
+}
+
+void RemoveJournal(const std::string& programFolder) {
+    const std::string path = JournalPath(programFolder);
+    ::DeleteFileA(path.c_str());
+    ::DeleteFileA((path + ".tmp").c_str());
+}
+
+// The new version in a copy of the target's version file (other keys kept),
+// assembled at the staging path of its entry.
+bool StageVersionFile(const InstallJournal& journal, std::size_t index,
+                      const InstallRequest& request, DWORD* error) {
+    const std::string staging = StagingPath(journal, index);
+    const std::string current = journal.targetFolder + request.versionFileName;
+    ::DeleteFileA(staging.c_str());
+    if (journal.entries[index].existed && !::CopyFileA(current.c_str(), staging.c_str(), FALSE)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    char number[16];
+    std::snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(request.mainVer));
+    if (!::WritePrivateProfileStringA("Kelvo", "MainVer", number, staging.c_str())) {
+        *error = ::GetLastError();
+        return false;
+    }
+    std::snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(request.subVer));
+    if (!::WritePrivateProfileStringA("Kelvo", "SubVer", number, staging.c_str())) {
+        *error = ::GetLastError();
+        return false;
+    }
+    // Drops the profile functions' cached copy, so the file is on disk.
+    ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, staging.c_str());
+    return FlushFile(staging, error);
+}
+
+// Moves the old file aside (a rename, so even a running executable can go)
+// and the staged new one into place.
+bool PlaceEntry(const InstallJournal& journal, std::size_t index, DWORD* error) {
+    const JournalEntry& entry = journal.entries[index];
+    const std::string destination = journal.targetFolder + entry.name;
+    if (entry.existed && !MoveFileDurably(destination, BackupPath(journal, index), error)) {
+        return false;
+    }
+    return MoveFileDurably(StagingPath(journal, index), destination, error);
+}
+
+bool StartAgain(ProductControl& control, const std::string& exe, std::string* note) {
+    DWORD error = 0;
+    if (exe.empty() || control.Start(exe, &error)) {
+        return !exe.empty();
+    }
+    *note = " " + SystemErrorText("Starting", exe, error) + " failed; please start it yourself.";
+    return false;
+}
+
+}  // namespace
+
+std::string JournalPath(const std::string& programFolder) { return programFolder + kJournalName; }
+
+InstallResult Install(const InstallRequest& request, ProductControl& control,
+                      InstallProgress& progress) {
+    InstallResult result;
+    const std::vector<std::string> names = DistinctNames(request.names);
+    if (names.empty()) {
+        result.message = "The update lists no files to install. Nothing was changed.";
+        return result;
+    }
+
+    std::string exe;
+    StopOutcome stop = StopProduct(control, request.graceMs, &exe);
+    if (stop == StopOutcome::kStillRunning) {
+        result.outcome = InstallResult::Outcome::kProductStillRunning;
+        result.message =
+            "Kelvo is still running, so the update was not installed. Nothing was "
+            "changed; close Kelvo and try the update again.";
+        return result;
+    }
+    const std::string restart = stop == StopOutcome::kStopped ? exe : std::string();
+
+    InstallJournal journal;
+    journal.targetFolder = InstallTargetFolder(exe, request.programFolder);
+    if (journal.targetFolder.empty()) {
+        journal.targetFolder = request.programFolder;
+    }
+    journal.backupFolder = journal.targetFolder + kBackupFolderName;
+    journal.restart = restart;
+    for (const std::string& name : names) {
+        journal.entries.push_back({name, IsRegularFile(journal.targetFolder + name)});
+    }
+    // The version file is the last entry: it changes only once every file is
+    // in place, and goes back with them.
+    journal.entries.push_back(
+        {request.versionFileName, IsRegularFile(journal.targetFolder + request.versionFileName)});
+    result.targetFolder = journal.targetFolder;
+
+    progress.Status("update");
+    progress.Range(static_cast<int>(names.size()));
+
+    StepFailure failure;
+    DWORD error = 0;
+    // A backup folder without a journal is what a finished install could not
+    // delete; it holds nothing needed any more.
+    RemoveFolder(journal.backupFolder);
+    if (!::CreateDirectoryA(journal.backupFolder.c_str(), nullptr)) {
+        failure = {journal.backupFolder, "Creating the folder", ::GetLastError()};
+    } else if (!WriteJournal(request.programFolder, journal, &error)) {
+        failure = {JournalPath(request.programFolder), "Writing", error};
+    }
+    if (!failure.file.empty()) {
+        RemoveFolder(journal.backupFolder);
+        std::string note;
+        result.restarted = StartAgain(control, restart, &note);
+        result.outcome = InstallResult::Outcome::kRolledBack;
+        result.message = SystemErrorText(failure.what, failure.file, failure.error) +
+                         " failed. Nothing was changed." + note;
+        return result;
+    }
+    HoldIfAsked("journal");
+
+    std::size_t i = 0;
+    bool ok = true;
+    for (; i < journal.entries.size(); ++i) {
+        const JournalEntry& entry = journal.entries[i];
+        const bool isVersion = i + 1 == journal.entries.size();
+        progress.Position(static_cast<int>(i));
+        if (isVersion) {
+            HoldIfAsked("version");
+            ok = StageVersionFile(journal, i, request, &error);
+        } else {
+            ok = CopyFileDurably(request.sourceFolder + entry.name, StagingPath(journal, i),
+                                 "copy." + std::to_string(i) + ".half", &error);
+        }
+        ok = ok && PlaceEntry(journal, i, &error);
+        if (!ok) {
+            failure = {entry.name, "Installing", error};
+            break;
+        }
+        HoldIfAsked("placed." + std::to_string(i));
+    }
+
+    if (!ok) {
+        StepFailure rollbackFailure;
+        std::string message =
+            SystemErrorText(failure.what, failure.file, failure.error) + " failed.";
+        if (RollBack(journal, &rollbackFailure)) {
+            RemoveFolder(journal.backupFolder);
+            RemoveJournal(request.programFolder);
+            result.outcome = InstallResult::Outcome::kRolledBack;
+            message += " Every file has its previous content again; the update was not installed.";
+        } else {
+            result.outcome = InstallResult::Outcome::kBroken;
+            message += " " +
+                       SystemErrorText("The previous version of", rollbackFailure.file,
+                                       rollbackFailure.error) +
+                       " " + rollbackFailure.what + "; it is kept in " + journal.backupFolder +
+                       " and is put back on the next start of the updater.";
+        }
+        std::string note;
+        result.restarted = StartAgain(control, restart, &note);
+        result.message = message + note;
+        return result;
+    }
+    progress.Position(static_cast<int>(names.size()));
+
+    // The commit point: from here on the new version stays.
+    journal.state = InstallJournal::State::kCommitted;
+    if (!WriteJournal(request.programFolder, journal, &error)) {
+        // Still the installing journal: the next start would roll back a
+        // complete update, so put it back now, while that is known.
+        StepFailure rollbackFailure;
+        std::string message =
+            SystemErrorText("Writing", JournalPath(request.programFolder), error) + " failed.";
+        if (RollBack(journal, &rollbackFailure)) {
+            RemoveFolder(journal.backupFolder);
+            RemoveJournal(request.programFolder);
+            result.outcome = InstallResult::Outcome::kRolledBack;
+            message += " Every file has its previous content again; the update was not installed.";
+        } else {
+            result.outcome = InstallResult::Outcome::kBroken;
+            message += " The previous version is put back on the next start of the updater.";
+        }
+        std::string note;
+        result.restarted = StartAgain(control, restart, &note);
+        result.message = message + note;
+        return result;
+    }
+    HoldIfAsked("committed");
+
+    std::string note;
+    result.restarted = StartAgain(control, restart, &note);
+    if (CleanUpCommitted(journal)) {
+        RemoveJournal(request.programFolder);
+    } else if (!restart.empty()) {
+        // The journal stays for the next start's clean-up; the product is
+        // running again and must not be started a second time then.
+        journal.restart.clear();
+        WriteJournal(request.programFolder, journal, &error);
+    }
+    result.outcome = InstallResult::Outcome::kInstalled;
+    result.message = "Update success" + note;
+    return result;
+}
+
+RecoveryResult RecoverInterruptedInstall(const std::string& programFolder,
+                                         ProductControl& control) {
+    RecoveryResult result;
+    const std::string path = JournalPath(programFolder);
+    ::DeleteFileA((path + ".tmp").c_str());  // a journal never finished; nothing was touched
+    std::string text;
+    DWORD error = 0;
+    if (!ReadWholeFile(path, &text, &error)) {
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return result;
+        }
+        result.found = true;
+        result.ok = false;
+        result.message = SystemErrorText("Reading", path, error) +
+                         " failed: an interrupted update could not be checked. No update check "
+                         "was made.";
+        return result;
+    }
+    result.found = true;
+    std::optional<InstallJournal> journal = ParseJournal(text);
+    if (!journal) {
+        result.ok = false;
+        result.message = "The record of an interrupted update \"" + path +
+                         "\" cannot be read, so the files it names were left as they are. No "
+                         "update check was made.";
+        return result;
+    }
+
+    if (journal->state == InstallJournal::State::kCommitted) {
+        CleanUpCommitted(*journal);
+        std::string note;
+        if (!journal->restart.empty() && !control.IsRunning()) {
+            StartAgain(control, journal->restart, &note);
+        }
+        if (!Exists(journal->backupFolder)) {
+            RemoveJournal(programFolder);
+        }
+        result.message = "The last update was completed." + note;
+        return result;
+    }
+
+    // Anything started since the interruption runs over a mix of files.
+    std::string exe;
+    if (StopProduct(control, kProductGraceMs, &exe) == StopOutcome::kStillRunning) {
+        result.ok = false;
+        result.message =
+            "An interrupted update must be undone, but Kelvo is still running. "
+            "Close Kelvo and start the updater again.";
+        return result;
+    }
+    StepFailure failure;
+    if (!RollBack(*journal, &failure)) {
+        result.ok = false;
+        result.message = "An interrupted update could not be undone: " +
+                         SystemErrorText("the previous version of", failure.file, failure.error) +
+                         " " + failure.what + ". It is kept in " + journal->backupFolder +
+                         " and tried again on the next start.";
+        return result;
+    }
+    RemoveFolder(journal->backupFolder);
+    RemoveJournal(programFolder);
+    std::string note;
+    std::string restart = !journal->restart.empty() ? journal->restart : exe;
+    StartAgain(control, restart, &note);
+    result.message = "An interrupted update was undone: the previous version is back." + note;
+    return result;
+}
+
+}  // namespace tovane
