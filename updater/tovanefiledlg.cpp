@@ -376,7 +376,7 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
 bool CTovaneFileDlg::RecoverInterruptedInstall() {
     tovane::Win32ProductControl control(GetSafeHwnd());
     tovane::RecoveryResult recovery = tovane::RecoverInterruptedInstall(m_strAppDir, control);
-    if (recovery.found) {
+    if (!recovery.message.empty()) {
         SetStatus(recovery.message.c_str());
     }
     return recovery.ok;

@@ -309,14 +309,17 @@ RecoveryResult RecoverInterruptedInstall(const std::string& programFolder,
 
     if (journal->state == InstallJournal::State::kCommitted) {
         CleanUpCommitted(*journal);
+        // Only the clean-up was left, and the product's start when the
+        // updater ended right after the commit: nothing to tell otherwise.
         std::string note;
-        if (!journal->restart.empty() && !control.IsRunning()) {
-            StartAgain(control, journal->restart, &note);
+        if (!journal->restart.empty() && !control.IsRunning() &&
+            StartAgain(control, journal->restart, &note)) {
+            result.message = "The last update was completed and Kelvo was started again.";
         }
         if (!Exists(journal->backupFolder)) {
             RemoveJournal(programFolder);
         }
-        result.message = "The last update was completed." + note;
+        result.message += note;
         return result;
     }
 
