@@ -13,10 +13,11 @@ namespace {
 const char kJournalName[] = "Tovane.journal";
 const char kBackupFolderName[] = "Tovane.rollback\\";
 
-std::string SystemErrorText(const std::string& what, const std::string& file, DWORD error) {
+// "<what> "<file>" failed (system error <n>)."
+std::string Failed(const std::string& what, const std::string& file, DWORD error) {
     char code[32];
     std::snprintf(code, sizeof code, "%lu", static_cast<unsigned long>(error));
-    return what + " \"" + file + "\" (system error " + code + ")";
+    return what + " \"" + file + "\" failed (system error " + code + ").";
 }
 
 // Deletes every file in the folder and the folder itself; true when it is gone.
@@ -54,14 +55,14 @@ bool RollBack(const InstallJournal& journal, StepFailure* failure) {
             // No backup means the old file was never moved away.
             if (Exists(backup) && !MoveFileDurably(backup, destination, &error)) {
                 if (whole) {
-                    *failure = {entry.name, "could not be put back", error};
+                    *failure = {entry.name, "Putting back", error};
                 }
                 whole = false;
             }
         } else if (IsRegularFile(destination) && !::DeleteFileA(destination.c_str())) {
             error = ::GetLastError();
             if (whole) {
-                *failure = {entry.name, "could not be removed", error};
+                *failure = {entry.name, "Removing", error};
             }
             whole = false;
         }
@@ -127,8 +128,34 @@ bool StartAgain(ProductControl& control, const std::string& exe, std::string* no
     if (exe.empty() || control.Start(exe, &error)) {
         return !exe.empty();
     }
-    *note = " " + SystemErrorText("Starting", exe, error) + " failed; please start it yourself.";
+    *note = " " + Failed("Starting", exe, error) + " Please start it yourself.";
     return false;
+}
+
+// A step failed after the journal was written: everything goes back, the
+// product runs again, and the user learns what failed and what is left.
+InstallResult RollBackAfter(const std::string& failure, const InstallJournal& journal,
+                            const std::string& programFolder, ProductControl& control) {
+    InstallResult result;
+    result.targetFolder = journal.targetFolder;
+    StepFailure back;
+    if (RollBack(journal, &back)) {
+        RemoveFolder(journal.backupFolder);
+        RemoveJournal(programFolder);
+        result.outcome = InstallResult::Outcome::kRolledBack;
+        result.message =
+            failure + " Every file has its previous content again; the update was not installed.";
+    } else {
+        // The journal stays: the next start tries again.
+        result.outcome = InstallResult::Outcome::kBroken;
+        result.message = failure + " " + Failed(back.what, back.file, back.error) +
+                         " The previous version is kept in " + journal.backupFolder +
+                         " and put back on the next start of the updater.";
+    }
+    std::string note;
+    result.restarted = StartAgain(control, journal.restart, &note);
+    result.message += note;
+    return result;
 }
 
 }  // namespace
@@ -189,8 +216,8 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         std::string note;
         result.restarted = StartAgain(control, restart, &note);
         result.outcome = InstallResult::Outcome::kRolledBack;
-        result.message = SystemErrorText(failure.what, failure.file, failure.error) +
-                         " failed. Nothing was changed." + note;
+        result.message =
+            Failed(failure.what, failure.file, failure.error) + " Nothing was changed." + note;
         return result;
     }
     HoldIfAsked("journal");
@@ -217,50 +244,19 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
     }
 
     if (!ok) {
-        StepFailure rollbackFailure;
-        std::string message =
-            SystemErrorText(failure.what, failure.file, failure.error) + " failed.";
-        if (RollBack(journal, &rollbackFailure)) {
-            RemoveFolder(journal.backupFolder);
-            RemoveJournal(request.programFolder);
-            result.outcome = InstallResult::Outcome::kRolledBack;
-            message += " Every file has its previous content again; the update was not installed.";
-        } else {
-            result.outcome = InstallResult::Outcome::kBroken;
-            message += " " +
-                       SystemErrorText("The previous version of", rollbackFailure.file,
-                                       rollbackFailure.error) +
-                       " " + rollbackFailure.what + "; it is kept in " + journal.backupFolder +
-                       " and is put back on the next start of the updater.";
-        }
-        std::string note;
-        result.restarted = StartAgain(control, restart, &note);
-        result.message = message + note;
-        return result;
+        return RollBackAfter(Failed(failure.what, failure.file, failure.error), journal,
+                             request.programFolder, control);
     }
     progress.Position(static_cast<int>(names.size()));
 
     // The commit point: from here on the new version stays.
     journal.state = InstallJournal::State::kCommitted;
     if (!WriteJournal(request.programFolder, journal, &error)) {
-        // Still the installing journal: the next start would roll back a
-        // complete update, so put it back now, while that is known.
-        StepFailure rollbackFailure;
-        std::string message =
-            SystemErrorText("Writing", JournalPath(request.programFolder), error) + " failed.";
-        if (RollBack(journal, &rollbackFailure)) {
-            RemoveFolder(journal.backupFolder);
-            RemoveJournal(request.programFolder);
-            result.outcome = InstallResult::Outcome::kRolledBack;
-            message += " Every file has its previous content again; the update was not installed.";
-        } else {
-            result.outcome = InstallResult::Outcome::kBroken;
-            message += " The previous version is put back on the next start of the updater.";
-        }
-        std::string note;
-        result.restarted = StartAgain(control, restart, &note);
-        result.message = message + note;
-        return result;
+        // The journal on disk still says installing, and the next start would
+        // roll back a complete update: put it back now, while that is known.
+        journal.state = InstallJournal::State::kInstalling;
+        return RollBackAfter(Failed("Writing", JournalPath(request.programFolder), error), journal,
+                             request.programFolder, control);
     }
     HoldIfAsked("committed");
 
@@ -292,9 +288,8 @@ RecoveryResult RecoverInterruptedInstall(const std::string& programFolder,
         }
         result.found = true;
         result.ok = false;
-        result.message = SystemErrorText("Reading", path, error) +
-                         " failed: an interrupted update could not be checked. No update check "
-                         "was made.";
+        result.message = Failed("Reading", path, error) +
+                         " An interrupted update could not be checked. No update check was made.";
         return result;
     }
     result.found = true;
@@ -336,9 +331,9 @@ RecoveryResult RecoverInterruptedInstall(const std::string& programFolder,
     if (!RollBack(*journal, &failure)) {
         result.ok = false;
         result.message = "An interrupted update could not be undone: " +
-                         SystemErrorText("the previous version of", failure.file, failure.error) +
-                         " " + failure.what + ". It is kept in " + journal->backupFolder +
-                         " and tried again on the next start.";
+                         Failed(failure.what, failure.file, failure.error) +
+                         " The previous version is kept in " + journal->backupFolder +
+                         " and put back on the next start.";
         return result;
     }
     RemoveFolder(journal->backupFolder);
