@@ -9,6 +9,7 @@
 #include "file_list.h"
 #include "file_names.h"
 #include "icon_layout.h"
+#include "install/durable_file.h"
 #include "install/installer.h"
 #include "install/product_control.h"
 #include "install_plan.h"
@@ -415,8 +416,10 @@ int CTovaneFileDlg::RunInstallation() {
     using Outcome = tovane::InstallResult::Outcome;
     if (result.outcome == Outcome::kInstalled) {
         // The version went to the folder the files went to; the program
-        // folder's own record changes only when that is the same folder.
-        if (::lstrcmpiA(result.targetFolder.c_str(), m_strAppDir.c_str()) == 0) {
+        // folder's own record changes only when that is the same folder,
+        // however its path is spelled.
+        if (::lstrcmpiA(result.targetFolder.c_str(), m_strAppDir.c_str()) == 0 ||
+            tovane::SameFile(result.targetFolder, m_strAppDir)) {
             m_nMainVer = m_nNewMainVer;
             m_nSubVer = m_nNewSubVer;
         }

@@ -372,6 +372,44 @@ TEST_F(InstallTest, ALongListAndLongNotesAreReadWhole) {
     EXPECT_NE(InstalledVersion().find("MainVer=2"), std::string::npos) << InstalledVersion();
 }
 
+// The program folder as Wine's Z: drive reaches it: one folder, two spellings.
+std::string ZDrivePath(const std::string& path) {
+    using UnixName = char*(CDECL*)(const WCHAR*);
+    auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr) {
+        return std::string();
+    }
+    std::wstring wide(path.begin(), path.end());
+    char* name = unixName(wide.c_str());
+    if (name == nullptr) {
+        return std::string();
+    }
+    std::string result = WinPath(name);
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+TEST_F(InstallTest, TheProgramFolderSpelledAnotherWayStillGetsTheNewVersion) {
+    const std::string other = ZDrivePath(programDir_);
+    ASSERT_FALSE(other.empty()) << "no Z: path for " << programDir_;
+    ASSERT_NE(other, programDir_);
+    ASSERT_TRUE(WriteFile(programDir_ + "\\Kelvo.exe", productBytes_));
+    ASSERT_TRUE(WriteFile(programDir_ + "\\a.dll", "old a"));
+    std::string error;
+    ASSERT_TRUE(product_.Start(other + "\\Kelvo.exe", other, "", &error)) << error;
+    ASSERT_NE(WaitForWindowOf(product_.Pid(), "Kelvo", 10000), nullptr);
+    PublishUpdate("a.dll?Kelvo.exe?");
+    MessageBoxSeen box = RunUpdate();
+    ASSERT_NE(box.hwnd, nullptr);
+    EXPECT_EQ(box.text, "Update success");
+    EXPECT_EQ(FileText(programDir_ + "\\a.dll"), "new a");
+    FinishWithOk(box);
+    // Closing must not write the old version back over the new one.
+    std::string version = InstalledVersion();
+    EXPECT_NE(version.find("MainVer=2"), std::string::npos) << version;
+}
+
 TEST_F(InstallTest, MissingVersionFileIsCreatedWithZerosOnClose) {
     ::DeleteFileA((programDir_ + "\\Version.ini").c_str());
     HWND dialog = Launch(tovane_);  // no manifest on the server

@@ -20,6 +20,10 @@ bool MoveFileDurably(const std::string& from, const std::string& to, DWORD* erro
 // Flushes a file that another API wrote.
 bool FlushFile(const std::string& path, DWORD* error);
 
+// Whether two paths name the same file or folder, whatever their spelling
+// (C:\Kelvo and a mapped or linked path to it): same volume, same file index.
+bool SameFile(const std::string& a, const std::string& b);
+
 bool ReadWholeFile(const std::string& path, std::string* content, DWORD* error);
 bool IsRegularFile(const std::string& path);
 bool Exists(const std::string& path);
