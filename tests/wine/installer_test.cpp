@@ -34,6 +34,8 @@ public:
     int asks = 0;
     std::vector<std::string> started;
     bool ended = false;
+    std::string journal;  // when set: whether it existed when WM_CLOSE went out
+    bool journalAtClose = false;
 
     void Hold() {
         held_ = ::CreateFileA(exe.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -54,6 +56,7 @@ public:
     }
     void RequestClose() override {
         ++closes;
+        journalAtClose = !journal.empty() && FileExists(journal);
         ended = ended || endsOnClose;
     }
     bool WaitForExit(DWORD) override { return ended; }
@@ -200,6 +203,7 @@ protected:
         ASSERT_TRUE(WriteFile(source_ + "n.dat", "new n"));
         product_.exe = program_ + "Kelvo.exe";
         product_.endsOnClose = true;
+        product_.journal = program_ + "Tovane.journal";
         request_.programFolder = program_;
         request_.sourceFolder = source_;
         request_.names = {"a.dll", "Kelvo.exe", "n.dat"};
@@ -238,6 +242,7 @@ TEST_F(InstallerTest, InstallsEveryFileThenTheVersionAndStartsTheProductAgain) {
     EXPECT_NE(version.find("MainVer=2"), std::string::npos) << version;
     EXPECT_NE(version.find("SubVer=5"), std::string::npos) << version;
     EXPECT_EQ(product_.started, std::vector<std::string>{product_.exe});
+    EXPECT_TRUE(product_.journalAtClose) << "the product was closed before the journal was written";
     ExpectNothingLeftBehind();
 }
 

@@ -31,8 +31,10 @@ bool Exists(const std::string& path);
 // Test hold point. Inert unless the environment variable TOVANE_INSTALL_HOLD
 // names this stage: then the installer writes the stage's name into
 // %TEMP%\Tovane.held and waits there (at most a minute), so that a test can
-// end the process at exactly that point. Stages: "journal", "copy.<i>.half",
-// "placed.<i>", "version", "committed" (<i>: the entry's index from 0).
+// end the process at exactly that point. Stages: "stopping" (journal
+// written, product not yet asked to close), "journal" (product stopped),
+// "copy.<i>.half", "placed.<i>", "version", "committed" (<i>: the entry's
+// index from 0).
 void HoldIfAsked(const std::string& stage);
 
 }  // namespace tovane

@@ -171,55 +171,72 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         return result;
     }
 
+    // The journal is written before the product is asked to close: a kill
+    // from then on is put right on the next start, and the product that
+    // was being stopped is started again.
+    InstallJournal journal;
+    StepFailure failure;
+    bool journalWritten = false;
+    auto writeJournal = [&](const std::string& exe, bool stopping) {
+        journal.targetFolder = InstallTargetFolder(exe, request.programFolder);
+        if (journal.targetFolder.empty()) {
+            journal.targetFolder = request.programFolder;
+        }
+        journal.backupFolder = journal.targetFolder + kBackupFolderName;
+        journal.restart = stopping ? exe : std::string();
+        journal.entries.clear();
+        for (const std::string& name : names) {
+            journal.entries.push_back({name, IsRegularFile(journal.targetFolder + name)});
+        }
+        // The version file is the last entry: it changes only once every
+        // file is in place, and goes back with them.
+        journal.entries.push_back({request.versionFileName,
+                                   IsRegularFile(journal.targetFolder + request.versionFileName)});
+        // A backup folder without a journal is what a finished install could
+        // not delete; it holds nothing needed any more.
+        RemoveFolder(journal.backupFolder);
+        DWORD error = 0;
+        if (!::CreateDirectoryA(journal.backupFolder.c_str(), nullptr)) {
+            failure = {journal.backupFolder, "Creating the folder", ::GetLastError()};
+        } else if (!WriteJournal(request.programFolder, journal, &error)) {
+            failure = {JournalPath(request.programFolder), "Writing", error};
+            RemoveFolder(journal.backupFolder);
+        } else {
+            journalWritten = true;
+            HoldIfAsked("stopping");
+        }
+        return journalWritten;
+    };
+
     std::string exe;
-    StopOutcome stop = StopProduct(control, request.graceMs, &exe);
+    StopOutcome stop = StopProduct(control, request.graceMs, &exe, [&](const std::string& path) {
+        return writeJournal(path, true);
+    });
+    if (stop == StopOutcome::kNotRunning || stop == StopOutcome::kNoWindow) {
+        writeJournal(exe, false);
+    }
     if (stop == StopOutcome::kStillRunning) {
+        RemoveFolder(journal.backupFolder);
+        RemoveJournal(request.programFolder);
         result.outcome = InstallResult::Outcome::kProductStillRunning;
         result.message =
             "Kelvo is still running, so the update was not installed. Nothing was "
             "changed; close Kelvo and try the update again.";
         return result;
     }
-    const std::string restart = stop == StopOutcome::kStopped ? exe : std::string();
-
-    InstallJournal journal;
-    journal.targetFolder = InstallTargetFolder(exe, request.programFolder);
-    if (journal.targetFolder.empty()) {
-        journal.targetFolder = request.programFolder;
+    if (!journalWritten) {
+        // Nothing was touched, and the product was never asked to close.
+        result.outcome = InstallResult::Outcome::kRolledBack;
+        result.message =
+            Failed(failure.what, failure.file, failure.error) + " Nothing was changed.";
+        return result;
     }
-    journal.backupFolder = journal.targetFolder + kBackupFolderName;
-    journal.restart = restart;
-    for (const std::string& name : names) {
-        journal.entries.push_back({name, IsRegularFile(journal.targetFolder + name)});
-    }
-    // The version file is the last entry: it changes only once every file is
-    // in place, and goes back with them.
-    journal.entries.push_back(
-        {request.versionFileName, IsRegularFile(journal.targetFolder + request.versionFileName)});
+    const std::string restart = journal.restart;
     result.targetFolder = journal.targetFolder;
 
     progress.Status("update");
     progress.Range(static_cast<int>(names.size()));
-
-    StepFailure failure;
     DWORD error = 0;
-    // A backup folder without a journal is what a finished install could not
-    // delete; it holds nothing needed any more.
-    RemoveFolder(journal.backupFolder);
-    if (!::CreateDirectoryA(journal.backupFolder.c_str(), nullptr)) {
-        failure = {journal.backupFolder, "Creating the folder", ::GetLastError()};
-    } else if (!WriteJournal(request.programFolder, journal, &error)) {
-        failure = {JournalPath(request.programFolder), "Writing", error};
-    }
-    if (!failure.file.empty()) {
-        RemoveFolder(journal.backupFolder);
-        std::string note;
-        result.restarted = StartAgain(control, restart, &note);
-        result.outcome = InstallResult::Outcome::kRolledBack;
-        result.message =
-            Failed(failure.what, failure.file, failure.error) + " Nothing was changed." + note;
-        return result;
-    }
     HoldIfAsked("journal");
 
     std::size_t i = 0;

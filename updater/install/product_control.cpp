@@ -138,13 +138,17 @@ bool ExecutableReleased(const std::string& path) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-StopOutcome StopProduct(ProductControl& control, DWORD graceMs, std::string* exe) {
+StopOutcome StopProduct(ProductControl& control, DWORD graceMs, std::string* exe,
+                        const std::function<bool(const std::string&)>& beforeClose) {
     exe->clear();
     if (!control.IsRunning()) {
         return StopOutcome::kNotRunning;
     }
     if (!control.OpenProduct(exe)) {
         return StopOutcome::kNoWindow;
+    }
+    if (beforeClose && !beforeClose(*exe)) {
+        return StopOutcome::kNotAsked;
     }
     control.RequestClose();
     if (control.WaitForExit(graceMs)) {

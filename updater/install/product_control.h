@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace tovane {
@@ -58,6 +59,7 @@ enum class StopOutcome {
     kNoWindow,      // runs without a window: left alone, its folder unknown
     kStopped,       // its process has ended
     kStillRunning,  // the user said it is not closed
+    kNotAsked,      // the preparation before closing failed; it still runs
 };
 
 // How long a product is given to close on its own before it is ended.
@@ -67,7 +69,10 @@ constexpr DWORD kProductGraceMs = 8000;
 // period, and when even that fails asks the user until the process is proven
 // gone (its process ended and its executable opens without sharing) or the
 // user answers "No". Nothing is ever deleted to prove anything.
-StopOutcome StopProduct(ProductControl& control, DWORD graceMs, std::string* exe);
+// beforeClose runs once the product is found, with its executable's path,
+// before it is asked to close; false leaves it running (kNotAsked).
+StopOutcome StopProduct(ProductControl& control, DWORD graceMs, std::string* exe,
+                        const std::function<bool(const std::string&)>& beforeClose = {});
 
 // True when nothing holds the file: it opens without sharing, or is absent.
 bool ExecutableReleased(const std::string& path);
