@@ -349,8 +349,8 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
 
     if (!whole) {
         SetStatus(
-            "The update list on the server is too long to be read whole. No update is "
-            "offered.");
+            "The update list or notes on the server are too long to be read whole. No "
+            "update is offered.");
         return 0;
     }
     if (unsafe != nullptr) {

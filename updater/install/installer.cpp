@@ -208,6 +208,7 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         return journalWritten;
     };
 
+    progress.Status("Closing Kelvo for the update...");
     std::string exe;
     StopOutcome stop = StopProduct(control, request.graceMs, &exe, [&](const std::string& path) {
         return writeJournal(path, true);
