@@ -223,6 +223,7 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         result.message =
             "Kelvo is still running, so the update was not installed. Nothing was "
             "changed; close Kelvo and try the update again.";
+        progress.Status(result.message);
         return result;
     }
     if (!journalWritten) {
@@ -230,6 +231,7 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         result.outcome = InstallResult::Outcome::kRolledBack;
         result.message =
             Failed(failure.what, failure.file, failure.error) + " Nothing was changed.";
+        progress.Status(result.message);
         return result;
     }
     const std::string restart = journal.restart;
