@@ -324,6 +324,34 @@ TEST_F(InstallTest, AnUpdateOfTheUpdaterItselfReplacesTheRunningImage) {
     EXPECT_TRUE(next.WaitExit(10000));
 }
 
+TEST_F(InstallTest, AFailedUpdateOfTheUpdaterPutsTheRunningImageBack) {
+    std::string updaterBytes;
+    ASSERT_TRUE(ReadFile(exe_, updaterBytes));
+    ASSERT_TRUE(WriteFile(programDir_ + "\\Tovane.exe", updaterBytes));
+    exe_ = programDir_ + "\\Tovane.exe";
+    ASSERT_TRUE(WriteFile(programDir_ + "\\c.dat", "old c"));
+    PublishUpdate("Tovane.exe?c.dat?");
+    Publish("Tovane.exe", updaterBytes + "\r\nTOVANE-NEW-BUILD\r\n");
+    // c.dat, after Tovane.exe in the list, cannot be replaced.
+    HANDLE held = ::CreateFileA((programDir_ + "\\c.dat").c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    HWND dialog = nullptr;
+    MessageBoxSeen box = RunUpdate(&dialog);
+    ::CloseHandle(held);
+    ASSERT_NE(box.hwnd, nullptr) << "no message box; status: " << ItemText(dialog, IDC_STATUS);
+    EXPECT_NE(box.text.find("\"c.dat\""), std::string::npos) << box.text;
+    AnswerMessageBox(box, IDOK);
+    EXPECT_TRUE(FileText(programDir_ + "\\Tovane.exe") == updaterBytes)
+        << "the updater's own image was not put back";
+    EXPECT_EQ(FileText(programDir_ + "\\c.dat"), "old c");
+    EXPECT_FALSE(FileExists(programDir_ + "\\Tovane.rollback"));
+    EXPECT_FALSE(FileExists(programDir_ + "\\Tovane.journal"));
+    Click(dialog, IDCANCEL);
+    ASSERT_TRUE(tovane_.WaitExit(10000));
+    EXPECT_NE(InstalledVersion().find("MainVer=1"), std::string::npos) << InstalledVersion();
+}
+
 TEST_F(InstallTest, AnEmptyListLeavesTheProductRunningAndTheVersionAsItWas) {
     StartProduct("close");
     PublishManifest("", 2, 0, "Kelvo 2.0");
