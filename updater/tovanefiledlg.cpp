@@ -10,8 +10,13 @@
 #include "file_list.h"
 #include "file_names.h"
 #include "icon_layout.h"
+#include "install/durable_file.h"
+#include "install/installer.h"
+#include "install/product_control.h"
+#include "install_plan.h"
 #include "manifest_text.h"
 #include "numbers.h"
+#include "profile_read.h"
 #include "version_rule.h"
 #include "res/resource.h"
 #include "ui/application.h"
@@ -32,6 +37,20 @@ std::uint32_t ReadProfileNumber(const char* section, const char* key, const std:
     ::GetPrivateProfileStringA(section, key, "", value, sizeof value, file.c_str());
     return tovane::ParseProfileUnsigned(value, 0);
 }
+
+// The installer's progress, shown in the dialog's status box and bar.
+class DialogProgress : public tovane::InstallProgress {
+public:
+    DialogProgress(CTovaneFileDlg& dialog, kelvo::ui::ProgressBar& bar)
+        : dialog_(dialog), bar_(bar) {}
+    void Status(const std::string& text) override { dialog_.SetStatus(text.c_str()); }
+    void Range(int count) override { bar_.SetRange(0, static_cast<short>(count)); }
+    void Position(int done) override { bar_.SetPos(done); }
+
+private:
+    CTovaneFileDlg& dialog_;
+    kelvo::ui::ProgressBar& bar_;
+};
 
 // GetCurrentDirectoryA and GetTempPathA alike: the length written, 0 on
 // failure, or the size needed when the buffer is too small.
@@ -94,11 +113,15 @@ BOOL CTovaneFileDlg::OnInitDialog() {
         ReportMissingFolder("program", error);
     } else {
         m_strAppDir = tovane::ProgramFolderFromCurrentDir(tempCh);
+        // Before the version is read: it is the rolled-back one that counts.
+        bool recovered = RecoverInterruptedInstall();
         std::string tempCs = tovane::LocalVersionFilePath(tempCh, m_strVerName);
         m_nMainVer = ReadProfileNumber("Kelvo", "MainVer", tempCs);
         m_nSubVer = ReadProfileNumber("Kelvo", "SubVer", tempCs);
 
-        if (!QueryFolder(&::GetTempPathA, tempCh, &error)) {
+        if (!recovered) {
+            // The status box says what is wrong; no check over a broken folder.
+        } else if (!QueryFolder(&::GetTempPathA, tempCh, &error)) {
             ReportMissingFolder("temporary", error);
         } else {
             m_strTempDir = tempCh;
@@ -268,6 +291,9 @@ void CTovaneFileDlg::JoinWorker() {
 }
 
 void CTovaneFileDlg::OnCancel() {
+    if (m_installing) {
+        return;  // the installation ends by itself, whole or rolled back
+    }
     StopWorker();
     ModalDialog::OnCancel();
 }
@@ -276,7 +302,6 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
     if (m_nMode != tovane::kCheckJob) {
         return RunInstallation();
     }
-    std::vector<char> ch(tovane::kManifestValueCapacity, '\0');
     std::string cstrFilePath = m_strTempDir + m_strVerName + ".ini";
 
     // A manifest that did not arrive this time is not read, even if an older
@@ -288,19 +313,28 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
     }
     const tovane::ManifestEncoding encoding = kelvo::ui::PrepareManifestForReading(cstrFilePath);
 
-    ::GetPrivateProfileStringA("Programs", "Programs", "", ch.data(), static_cast<DWORD>(ch.size()),
-                               cstrFilePath.c_str());
-    std::vector<std::string> entries = tovane::SplitFileList(ch.data());
-    const std::string* unsafe = tovane::FindUnsafeName(entries);
+    // Read whole, or refused: a list cut short would install part of an
+    // update and record it as complete.
+    std::string programs;
+    std::wstring notes;
+    bool whole = tovane::ReadWholeProfileString("Programs", "Programs", cstrFilePath, &programs) &&
+                 kelvo::ui::ReadManifestNotes(cstrFilePath, encoding, &notes);
+    std::vector<std::string> entries = tovane::SplitFileList(programs);
+    const std::string* unsafe = whole ? tovane::FindUnsafeName(entries) : nullptr;
     std::string refusedName = unsafe != nullptr ? *unsafe : std::string();
-    if (unsafe == nullptr) {
+    if (whole && unsafe == nullptr) {
         m_vecFiles.insert(m_vecFiles.end(), entries.begin(), entries.end());
         m_nNewMainVer = ReadProfileNumber("Kelvo", "MainVer", cstrFilePath);
         m_nNewSubVer = ReadProfileNumber("Kelvo", "SubVer", cstrFilePath);
     }
-    std::wstring notes = kelvo::ui::ReadManifestNotes(cstrFilePath, encoding);
     ::DeleteFileA(cstrFilePath.c_str());
 
+    if (!whole) {
+        SetStatus(
+            "The update list or notes on the server are too long to be read whole. No "
+            "update is offered.");
+        return 0;
+    }
     if (unsafe != nullptr) {
         // Names from the server become paths in two folders; one that is not
         // a plain file name refuses the whole list before anything is fetched.
@@ -319,4 +353,84 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
     // "Software does not need to update！" (full-width '！' in GBK)
     SetStatus("Software does not need to update\xA3\xA1");
     return 0;
+}
+
+bool CTovaneFileDlg::RecoverInterruptedInstall() {
+    tovane::Win32ProductControl control(GetSafeHwnd());
+    tovane::RecoveryResult recovery = tovane::RecoverInterruptedInstall(m_strAppDir, control);
+    if (!recovery.message.empty()) {
+        SetStatus(recovery.message.c_str());
+    }
+    return recovery.ok;
+}
+
+int CTovaneFileDlg::RunInstallation() {
+    // A file whose transfer failed or broke off is never installed: with
+    // any of the installed entries missing, nothing is touched at all.
+    const int n = tovane::InstalledEntryCount(m_vecFiles.size());
+    for (int i = 0; i < n; ++i) {
+        bool ok = static_cast<std::size_t>(i) < m_results.size() && m_results[i].ok;
+        if (!ok) {
+            std::string message = "The update file \"" + m_vecFiles[i] +
+                                  "\" could not be downloaded completely. Nothing was changed; "
+                                  "please try the update again later.";
+            SetStatus(message.c_str());
+            kelvo::ui::MessageBoxGbk(GetSafeHwnd(), message.c_str(), "Update", MB_ICONERROR);
+            return 1;
+        }
+    }
+
+    tovane::InstallRequest request;
+    request.programFolder = m_strAppDir;
+    request.sourceFolder = m_strTempDir;
+    request.names.assign(m_vecFiles.begin(), m_vecFiles.begin() + n);
+    request.versionFileName = m_strVerName + ".ini";
+    request.mainVer = m_nNewMainVer;
+    request.subVer = m_nNewSubVer;
+
+    tovane::Win32ProductControl control(GetSafeHwnd());
+    DialogProgress progress(*this, m_progress);
+    m_installing = true;
+    tovane::InstallResult result = tovane::Install(request, control, progress);
+    m_installing = false;
+
+    using Outcome = tovane::InstallResult::Outcome;
+    if (result.outcome == Outcome::kInstalled) {
+        // The version went to the folder the files went to; the program
+        // folder's own record changes only when that is the same folder,
+        // however its path is spelled.
+        if (::lstrcmpiA(result.targetFolder.c_str(), m_strAppDir.c_str()) == 0 ||
+            tovane::SameFile(result.targetFolder, m_strAppDir)) {
+            m_nMainVer = m_nNewMainVer;
+            m_nSubVer = m_nNewSubVer;
+        }
+        kelvo::ui::MessageBoxGbk(GetSafeHwnd(), result.message.c_str(), "Update",
+                                 MB_ICONINFORMATION);
+        EndDialog(IDOK);
+        return 1;
+    }
+    if (result.outcome == Outcome::kNothingToInstall) {
+        SetStatus(result.message.c_str());
+        kelvo::ui::MessageBoxGbk(GetSafeHwnd(), result.message.c_str(), "Update",
+                                 MB_ICONINFORMATION);
+        return 0;
+    }
+    kelvo::ui::MessageBoxGbk(GetSafeHwnd(), result.message.c_str(), "Update", MB_ICONERROR);
+    return 0;
+}
+
+void CTovaneFileDlg::OnDestroy() {
+    for (const std::string& entry : m_vecFiles) {
+        std::string tempCs = m_strTempDir + entry;
+        ::DeleteFileA(tempCs.c_str());
+    }
+    if (m_strAppDir.empty()) {
+        return;  // the program folder was never known: no version file to write
+    }
+    std::string filePath = m_strAppDir + m_strVerName + ".ini";
+    char tempCs[16];
+    std::snprintf(tempCs, sizeof tempCs, "%d", static_cast<int>(m_nMainVer));
+    ::WritePrivateProfileStringA("Kelvo", "MainVer", tempCs, filePath.c_str());
+    std::snprintf(tempCs, sizeof tempCs, "%d", static_cast<int>(m_nSubVer));
+    ::WritePrivateProfileStringA("Kelvo", "SubVer", tempCs, filePath.c_str());
 }

@@ -37,9 +37,8 @@ protected:
 
     // The update-mode branch of the after-download step.
     int RunInstallation();
-    int StopRunningProduct(char* cParentProcessPath);
-    bool GetWindowExePath(HWND hWnd, char* path);
-    int InstallFiles(const char* productPath);
+    // An installation cut short by a crash is put right before anything else.
+    bool RecoverInterruptedInstall();
     void OnWorkerDone();
     void ReportMissingFolder(const char* which, DWORD error);
     // Cancels a running job and waits a bounded time for its thread.
@@ -58,6 +57,9 @@ protected:
     std::uint32_t m_nSubVer;
     std::uint32_t m_nNewMainVer;
     std::uint32_t m_nNewSubVer;
+    // Set while files are replaced: closing the dialog then would end the
+    // process half-way, so it waits.
+    bool m_installing = false;
     kelvo::ui::ProgressBar m_progress;
 
     std::shared_ptr<tovane::DownloadJob> m_job;

@@ -80,15 +80,19 @@ TEST_F(TovaneTest, StaleManifestIsNotReadWhenTheDownloadFails) {
     EXPECT_FALSE(FileExists(tempDir_ + "Version.ini"));
 }
 
-TEST_F(TovaneTest, LongNotesAreCutAtTheBufferLimit) {
+TEST_F(TovaneTest, LongNotesAreShownWhole) {
+    // Past the 10 239 characters a fixed buffer would hold.
     std::string notes(12000, 'n');
     notes[0] = 'A';
+    notes.back() = 'Z';
     PublishManifest("a.dll?", 1, 0, notes);
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
-    std::string status = WaitForDecision(dialog);
-    EXPECT_EQ(status.size(), 10239u);
+    ASSERT_TRUE(WaitForOffer(dialog));
+    std::string status = ItemText(dialog, IDC_STATUS);
+    EXPECT_EQ(status.size(), 12000u);
     EXPECT_EQ(status.front(), 'A');
+    EXPECT_EQ(status.back(), 'Z');
 }
 
 class TovaneUnsafeNameTest : public TovaneTest,

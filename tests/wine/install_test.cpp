@@ -101,6 +101,7 @@ struct Scenario {
     bool intoProductDir;  // files go to the product's folder (else the program folder)
     bool restarted;       // the product is started again from its folder
     bool oldProductEnds;  // the running copy is gone afterwards
+    bool endsOnItsOwn;    // it was given the time to end (exit code 0), not ended
 };
 
 class InstallScenarioTest : public InstallTest, public ::testing::WithParamInterface<Scenario> {};
@@ -127,7 +128,11 @@ TEST_P(InstallScenarioTest, InstallsRestartsAndRecordsTheVersion) {
             << "the product's folder was not the target";
     }
     if (s.oldProductEnds) {
-        EXPECT_TRUE(product_.WaitExit(5000)) << "the running product was not stopped";
+        DWORD code = 1234;
+        EXPECT_TRUE(product_.WaitExit(5000, &code)) << "the running product was not stopped";
+        if (s.endsOnItsOwn) {
+            EXPECT_EQ(code, 0u) << "the product was ended instead of being let finish";
+        }
     } else if (s.mode != nullptr) {
         EXPECT_TRUE(product_.Running());
     }
@@ -144,20 +149,36 @@ TEST_P(InstallScenarioTest, InstallsRestartsAndRecordsTheVersion) {
         EXPECT_LE(Starts(productDir_), 1);
     }
 
+    if (s.mode != nullptr && std::string(s.mode) == "saving") {
+        const std::string saved = FileText(productDir_ + "\\saved.dat");
+        const std::string end = "complete\n";
+        EXPECT_TRUE(saved.size() > end.size() &&
+                    saved.compare(saved.size() - end.size(), end.size(), end) == 0)
+            << "the product's save was cut: " << saved;
+    }
+
     FinishWithOk(box);
-    std::string version = InstalledVersion();
+    // The version is recorded where the files went, and only there.
+    std::string version = FileText(target + "\\Version.ini");
     EXPECT_NE(version.find("MainVer=2"), std::string::npos) << version;
     EXPECT_NE(version.find("SubVer=0"), std::string::npos) << version;
+    if (target != programDir_) {
+        EXPECT_NE(InstalledVersion().find("MainVer=1"), std::string::npos) << InstalledVersion();
+    }
+    EXPECT_FALSE(FileExists(target + "\\Tovane.rollback")) << "backups are removed";
+    EXPECT_FALSE(FileExists(programDir_ + "\\Tovane.journal")) << "the journal is removed";
     EXPECT_FALSE(FileExists(tempDir_ + "a.dll")) << "downloads are deleted at the end";
     EXPECT_FALSE(FileExists(tempDir_ + "Kelvo.exe"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Product, InstallScenarioTest,
-    ::testing::Values(Scenario{"NotRunning", nullptr, false, false, false},
-                      Scenario{"ClosesInTime", "close", true, true, true},
-                      Scenario{"IgnoresClose", "ignore", true, true, true},
-                      Scenario{"MutexWithoutWindow", "nowindow", false, false, false}),
+    ::testing::Values(Scenario{"NotRunning", nullptr, false, false, false, false},
+                      Scenario{"ClosesInTime", "close", true, true, true, true},
+                      Scenario{"IgnoresClose", "ignore", true, true, true, false},
+                      Scenario{"MutexWithoutWindow", "nowindow", false, false, false, false},
+                      Scenario{"NeedsSecondsToExit", "slowexit", true, true, true, true},
+                      Scenario{"StillSavingAfterClose", "saving", true, true, true, true}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
 TEST_F(InstallTest, ListWithoutFinalQuestionMarkLeavesTheLastFileOut) {
@@ -180,8 +201,11 @@ TEST_F(InstallTest, CopyFailureOfTheSecondOfThreeRestoresTheFirst) {
     HWND dialog = nullptr;
     MessageBoxSeen box = RunUpdate(&dialog);
     ASSERT_NE(box.hwnd, nullptr);
-    EXPECT_EQ(box.text.rfind("Update file  failure error =", 0), 0u) << box.text;
-    int code = std::atoi(box.text.c_str() + std::strlen("Update file  failure error ="));
+    // The message names the file and the system's error code.
+    EXPECT_NE(box.text.find("\"b.dat\""), std::string::npos) << box.text;
+    std::size_t at = box.text.find("system error ");
+    ASSERT_NE(at, std::string::npos) << box.text;
+    int code = std::atoi(box.text.c_str() + at + std::strlen("system error "));
     EXPECT_NE(code, 0) << box.text;
     Shot(box.hwnd, "install_copy_failure");
     AnswerMessageBox(box, IDOK);
@@ -241,6 +265,177 @@ TEST_F(InstallTest, ClosingWithoutUpdatingDeletesListedDownloadsAndRewritesTheVe
     EXPECT_NE(version.find("MainVer=1"), std::string::npos) << version;
     EXPECT_NE(version.find("SubVer=7"), std::string::npos) << version;
     EXPECT_NE(version.find("Other=kept"), std::string::npos) << "other keys are left alone";
+}
+
+TEST_F(InstallTest, AFileHeldOpenElsewhereRollsBackAndStartsTheProductAgain) {
+    StartProduct("close");
+    ASSERT_TRUE(WriteFile(productDir_ + "\\c.dat", "old c"));
+    PublishUpdate("a.dll?c.dat?");
+    // This test process holds c.dat open without sharing, as a virus scanner
+    // or a backup program might.
+    HANDLE held = ::CreateFileA((productDir_ + "\\c.dat").c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    HWND dialog = nullptr;
+    MessageBoxSeen box = RunUpdate(&dialog);
+    ::CloseHandle(held);
+    ASSERT_NE(box.hwnd, nullptr) << "no message box; status: " << ItemText(dialog, IDC_STATUS);
+    EXPECT_NE(box.text.find("\"c.dat\""), std::string::npos) << box.text;
+    EXPECT_NE(box.text.find("system error 32"), std::string::npos) << box.text;
+    Shot(box.hwnd, "install_held_file");
+    AnswerMessageBox(box, IDOK);
+    EXPECT_EQ(FileText(productDir_ + "\\a.dll"), "old a");
+    EXPECT_EQ(FileText(productDir_ + "\\c.dat"), "old c");
+    EXPECT_FALSE(FileExists(productDir_ + "\\Version.ini")) << "no version over old files";
+    EXPECT_FALSE(FileExists(productDir_ + "\\Tovane.rollback"));
+    EXPECT_TRUE(WaitUntil([&] { return Starts(productDir_) == 2; }, 15000))
+        << "the product stopped for the update was not started again";
+    Click(dialog, IDCANCEL);
+    ASSERT_TRUE(tovane_.WaitExit(10000));
+    EXPECT_NE(InstalledVersion().find("MainVer=1"), std::string::npos) << InstalledVersion();
+}
+
+TEST_F(InstallTest, AnUpdateOfTheUpdaterItselfReplacesTheRunningImage) {
+    // The updater runs from the folder it updates.
+    std::string updaterBytes;
+    ASSERT_TRUE(ReadFile(exe_, updaterBytes));
+    ASSERT_TRUE(WriteFile(programDir_ + "\\Tovane.exe", updaterBytes));
+    exe_ = programDir_ + "\\Tovane.exe";
+    PublishUpdate("a.dll?Tovane.exe?");
+    const std::string newUpdater = updaterBytes + "\r\nTOVANE-NEW-BUILD\r\n";
+    Publish("Tovane.exe", newUpdater);
+    MessageBoxSeen box = RunUpdate();
+    ASSERT_NE(box.hwnd, nullptr);
+    EXPECT_EQ(box.text, "Update success");
+    EXPECT_EQ(FileText(programDir_ + "\\a.dll"), "new a");
+    EXPECT_TRUE(FileText(programDir_ + "\\Tovane.exe") == newUpdater) << "Tovane.exe is not new";
+    FinishWithOk(box);
+    EXPECT_NE(InstalledVersion().find("MainVer=2"), std::string::npos) << InstalledVersion();
+
+    // The next start (of the new image) removes the old one.
+    Child next;
+    HWND dialog = Launch(next);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return ItemText(dialog, IDC_STATUS) == kNotNeeded; }, 15000))
+        << ItemText(dialog, IDC_STATUS);
+    EXPECT_FALSE(FileExists(programDir_ + "\\Tovane.rollback")) << "the old image is left";
+    EXPECT_FALSE(FileExists(programDir_ + "\\Tovane.journal"));
+    Click(dialog, IDCANCEL);
+    EXPECT_TRUE(next.WaitExit(10000));
+}
+
+TEST_F(InstallTest, AFailedUpdateOfTheUpdaterPutsTheRunningImageBack) {
+    std::string updaterBytes;
+    ASSERT_TRUE(ReadFile(exe_, updaterBytes));
+    ASSERT_TRUE(WriteFile(programDir_ + "\\Tovane.exe", updaterBytes));
+    exe_ = programDir_ + "\\Tovane.exe";
+    ASSERT_TRUE(WriteFile(programDir_ + "\\c.dat", "old c"));
+    PublishUpdate("Tovane.exe?c.dat?");
+    Publish("Tovane.exe", updaterBytes + "\r\nTOVANE-NEW-BUILD\r\n");
+    // c.dat, after Tovane.exe in the list, cannot be replaced.
+    HANDLE held = ::CreateFileA((programDir_ + "\\c.dat").c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    HWND dialog = nullptr;
+    MessageBoxSeen box = RunUpdate(&dialog);
+    ::CloseHandle(held);
+    ASSERT_NE(box.hwnd, nullptr) << "no message box; status: " << ItemText(dialog, IDC_STATUS);
+    EXPECT_NE(box.text.find("\"c.dat\""), std::string::npos) << box.text;
+    AnswerMessageBox(box, IDOK);
+    EXPECT_TRUE(FileText(programDir_ + "\\Tovane.exe") == updaterBytes)
+        << "the updater's own image was not put back";
+    EXPECT_EQ(FileText(programDir_ + "\\c.dat"), "old c");
+    EXPECT_FALSE(FileExists(programDir_ + "\\Tovane.rollback"));
+    EXPECT_FALSE(FileExists(programDir_ + "\\Tovane.journal"));
+    Click(dialog, IDCANCEL);
+    ASSERT_TRUE(tovane_.WaitExit(10000));
+    EXPECT_NE(InstalledVersion().find("MainVer=1"), std::string::npos) << InstalledVersion();
+}
+
+TEST_F(InstallTest, AnEmptyListLeavesTheProductRunningAndTheVersionAsItWas) {
+    StartProduct("close");
+    PublishManifest("", 2, 0, "Kelvo 2.0");
+    HWND dialog = nullptr;
+    MessageBoxSeen box = RunUpdate(&dialog);
+    ASSERT_NE(box.hwnd, nullptr) << "no message box; status: " << ItemText(dialog, IDC_STATUS);
+    EXPECT_NE(box.text.find("no files"), std::string::npos) << box.text;
+    EXPECT_NE(box.text, "Update success");
+    AnswerMessageBox(box, IDOK);
+    EXPECT_TRUE(product_.Running()) << "the product was closed for an update with no files";
+    EXPECT_EQ(Starts(productDir_), 1);
+    Click(dialog, IDCANCEL);
+    ASSERT_TRUE(tovane_.WaitExit(10000));
+    EXPECT_NE(InstalledVersion().find("MainVer=1"), std::string::npos) << InstalledVersion();
+    EXPECT_FALSE(FileExists(productDir_ + "\\Version.ini"));
+}
+
+TEST_F(InstallTest, ALongListAndLongNotesAreReadWhole) {
+    // 150 names of about 100 characters: the list is ~15 000 characters,
+    // past the 10 239 a fixed buffer holds; so are the notes.
+    std::string programs;
+    std::vector<std::string> names;
+    for (int i = 0; i < 150; ++i) {
+        std::string name = "file-" + std::to_string(i) + "-" + std::string(90, 'x') + ".dat";
+        names.push_back(name);
+        programs += name + "?";
+        Publish(name, "content of " + std::to_string(i));
+    }
+    const std::string notes = "Kelvo 2.0?" + std::string(12000, 'n') + "?END-OF-NOTES";
+    PublishManifest(programs, 2, 0, notes);
+    HWND dialog = Launch(tovane_);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, IDC_STATUS).substr(0, 200);
+    EXPECT_NE(ItemText(dialog, IDC_STATUS).find("END-OF-NOTES"), std::string::npos)
+        << "the notes were cut";
+    Click(dialog, IDC_UPDATE);
+    MessageBoxSeen box;
+    ASSERT_TRUE(WaitForMessageBox(tovane_.Pid(), "Update", 120000, &box, dialog));
+    EXPECT_EQ(box.text, "Update success");
+    int installed = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        installed += FileText(programDir_ + "\\" + names[i]) == "content of " + std::to_string(i);
+    }
+    EXPECT_EQ(installed, 150);
+    FinishWithOk(box);
+    EXPECT_NE(InstalledVersion().find("MainVer=2"), std::string::npos) << InstalledVersion();
+}
+
+// The program folder as Wine's Z: drive reaches it: one folder, two spellings.
+std::string ZDrivePath(const std::string& path) {
+    using UnixName = char*(CDECL*)(const WCHAR*);
+    auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr) {
+        return std::string();
+    }
+    std::wstring wide(path.begin(), path.end());
+    char* name = unixName(wide.c_str());
+    if (name == nullptr) {
+        return std::string();
+    }
+    std::string result = WinPath(name);
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+TEST_F(InstallTest, TheProgramFolderSpelledAnotherWayStillGetsTheNewVersion) {
+    const std::string other = ZDrivePath(programDir_);
+    ASSERT_FALSE(other.empty()) << "no Z: path for " << programDir_;
+    ASSERT_NE(other, programDir_);
+    ASSERT_TRUE(WriteFile(programDir_ + "\\Kelvo.exe", productBytes_));
+    ASSERT_TRUE(WriteFile(programDir_ + "\\a.dll", "old a"));
+    std::string error;
+    ASSERT_TRUE(product_.Start(other + "\\Kelvo.exe", other, "", &error)) << error;
+    ASSERT_NE(WaitForWindowOf(product_.Pid(), "Kelvo", 10000), nullptr);
+    PublishUpdate("a.dll?Kelvo.exe?");
+    MessageBoxSeen box = RunUpdate();
+    ASSERT_NE(box.hwnd, nullptr);
+    EXPECT_EQ(box.text, "Update success");
+    EXPECT_EQ(FileText(programDir_ + "\\a.dll"), "new a");
+    FinishWithOk(box);
+    // Closing must not write the old version back over the new one.
+    std::string version = InstalledVersion();
+    EXPECT_NE(version.find("MainVer=2"), std::string::npos) << version;
 }
 
 TEST_F(InstallTest, MissingVersionFileIsCreatedWithZerosOnClose) {

@@ -121,7 +121,9 @@ TEST_P(ManifestReadingTest, NotesAreChineseAndTheOtherValuesReadable) {
     ::GetPrivateProfileStringA("Programs", "Programs", "", programs, sizeof programs, path.c_str());
     EXPECT_STREQ(programs, "a.dll?b.exe?") << "the first section is found";
     EXPECT_EQ(::GetPrivateProfileIntA("Kelvo", "SubVer", 0, path.c_str()), 1u);
-    EXPECT_EQ(ui::ReadManifestNotes(path, encoding), kNotesShown);
+    std::wstring notes;
+    EXPECT_TRUE(ui::ReadManifestNotes(path, encoding, &notes));
+    EXPECT_EQ(notes, kNotesShown);
 }
 
 INSTANTIATE_TEST_SUITE_P(

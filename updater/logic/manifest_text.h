@@ -6,7 +6,8 @@
 
 namespace tovane {
 
-// Profile values are read into a 10240-byte buffer: at most 10239 characters.
+// The first buffer a profile value is read into; a longer value is read
+// again into a larger one (profile_buffer.h).
 constexpr std::size_t kManifestValueCapacity = 10240;
 
 namespace detail {

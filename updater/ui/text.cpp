@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "manifest_text.h"
+#include "profile_read.h"
 
 namespace kelvo::ui {
 
@@ -82,21 +83,28 @@ tovane::ManifestEncoding PrepareManifestForReading(const std::string& path) {
     return tovane::ManifestEncoding::Utf16Le;
 }
 
-std::wstring ReadManifestNotes(const std::string& path, tovane::ManifestEncoding encoding) {
+bool ReadManifestNotes(const std::string& path, tovane::ManifestEncoding encoding,
+                       std::wstring* notes) {
     if (encoding == tovane::ManifestEncoding::Gbk) {
         // Read through the ANSI call, which hands the bytes back as they
         // stand in the file when the system's code page is 936 or a
         // single-byte one such as 1252, then converted from GBK here.
-        std::vector<char> notes(tovane::kManifestValueCapacity, '\0');
-        ::GetPrivateProfileStringA("Kelvo", "UpdateInof", "", notes.data(),
-                                   static_cast<DWORD>(notes.size()), path.c_str());
-        return WideFromGbk(tovane::NotesForDisplay(notes.data()));
+        std::string bytes;
+        if (!tovane::ReadWholeProfileString("Kelvo", "UpdateInof", path, &bytes)) {
+            notes->clear();
+            return false;
+        }
+        *notes = WideFromGbk(tovane::NotesForDisplay(bytes));
+        return true;
     }
-    std::vector<wchar_t> notes(tovane::kManifestValueCapacity, L'\0');
-    std::wstring widePath = WideFromCodePage(path, CP_ACP);
-    ::GetPrivateProfileStringW(L"Kelvo", L"UpdateInof", L"", notes.data(),
-                               static_cast<DWORD>(notes.size()), widePath.c_str());
-    return tovane::NotesForDisplay(std::wstring_view(notes.data()));
+    std::wstring value;
+    if (!tovane::ReadWholeProfileString(L"Kelvo", L"UpdateInof", WideFromCodePage(path, CP_ACP),
+                                        &value)) {
+        notes->clear();
+        return false;
+    }
+    *notes = tovane::NotesForDisplay(std::wstring_view(value));
+    return true;
 }
 
 }  // namespace kelvo::ui

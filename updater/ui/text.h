@@ -35,7 +35,9 @@ int MessageBoxGbk(HWND owner, const char* text, const char* caption, UINT type);
 tovane::ManifestEncoding PrepareManifestForReading(const std::string& path);
 
 // The release notes (UpdateInof) of a prepared manifest, each '?' a line
-// break, ready for the status box.
-std::wstring ReadManifestNotes(const std::string& path, tovane::ManifestEncoding encoding);
+// break, ready for the status box. Read whole: false when they are too long
+// to read (they are then refused, never cut).
+bool ReadManifestNotes(const std::string& path, tovane::ManifestEncoding encoding,
+                       std::wstring* notes);
 
 }  // namespace kelvo::ui

@@ -5,7 +5,10 @@
 //
 // Behaviour from product.mode beside the executable (so a copy restarted by
 // the updater behaves the same): "close" (default) ends on WM_CLOSE,
-// "ignore" ignores WM_CLOSE, "nowindow" holds the mutex without a window.
+// "ignore" ignores WM_CLOSE, "nowindow" holds the mutex without a window,
+// "slowexit" closes its window at once but its process needs 3 s more to
+// end, "saving" is still saving its data (saved.dat, 2.5 s) when WM_CLOSE
+// comes and closes only after that. A clean end exits with code 0.
 #include <windows.h>
 
 #include <cstdio>
@@ -50,12 +53,32 @@ void RecordStart(const std::string& mode) {
 }
 
 bool g_ignoreClose = false;
+bool g_saveOnClose = false;
+
+// Written in pieces with pauses, like a product flushing its state; the last
+// line is there only when the save ran to its end.
+void SaveData() {
+    std::FILE* f = std::fopen((ExeFolder() + "saved.dat").c_str(), "wb");
+    if (f == nullptr) {
+        return;
+    }
+    for (int i = 0; i < 10; ++i) {
+        std::fprintf(f, "record %d\n", i);
+        std::fflush(f);
+        ::Sleep(250);
+    }
+    std::fprintf(f, "complete\n");
+    std::fclose(f);
+}
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_CLOSE:
         if (g_ignoreClose) {
             return 0;
+        }
+        if (g_saveOnClose) {
+            SaveData();
         }
         ::DestroyWindow(hwnd);
         return 0;
@@ -75,6 +98,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     (void)mutex;
     RecordStart(mode);
     g_ignoreClose = mode == "ignore";
+    g_saveOnClose = mode == "saving";
     if (mode == "nowindow") {
         ::Sleep(INFINITE);
         return 0;
@@ -93,6 +117,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
+    }
+    if (mode == "slowexit") {
+        ::Sleep(3000);  // window gone, process and executable still held
     }
     return 0;
 }

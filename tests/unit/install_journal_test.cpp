@@ -1,0 +1,133 @@
+#include "install_journal.h"
+
+#include <gtest/gtest.h>
+
+#include "profile_buffer.h"
+
+namespace {
+
+using tovane::InstallJournal;
+
+InstallJournal Sample() {
+    InstallJournal journal;
+    journal.targetFolder = "C:\\Kelvo\\";
+    journal.backupFolder = "C:\\Kelvo\\Tovane.rollback\\";
+    journal.restart = "C:\\Kelvo\\Kelvo.exe";
+    journal.entries = {{"a.dll", true}, {"new file.dat", false}, {"Version.ini", true}};
+    return journal;
+}
+
+TEST(InstallJournal, RoundTripsEveryField) {
+    for (auto state : {InstallJournal::State::kInstalling, InstallJournal::State::kCommitted}) {
+        InstallJournal journal = Sample();
+        journal.state = state;
+        auto parsed = tovane::ParseJournal(tovane::FormatJournal(journal));
+        ASSERT_TRUE(parsed.has_value());
+        EXPECT_EQ(parsed->state, state);
+        EXPECT_EQ(parsed->targetFolder, journal.targetFolder);
+        EXPECT_EQ(parsed->backupFolder, journal.backupFolder);
+        EXPECT_EQ(parsed->restart, journal.restart);
+        ASSERT_EQ(parsed->entries.size(), 3u);
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(parsed->entries[i].name, journal.entries[i].name);
+            EXPECT_EQ(parsed->entries[i].existed, journal.entries[i].existed);
+        }
+    }
+    InstallJournal empty = Sample();
+    empty.restart.clear();
+    empty.entries.clear();
+    auto parsed = tovane::ParseJournal(tovane::FormatJournal(empty));
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_TRUE(parsed->restart.empty());
+    EXPECT_TRUE(parsed->entries.empty());
+}
+
+TEST(InstallJournal, RefusesAnythingButAWholeSoundJournal) {
+    const std::string whole = tovane::FormatJournal(Sample());
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = whole;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    struct {
+        const char* why;
+        std::string text;
+    } cases[] = {
+        {"empty", ""},
+        {"cut before the end line", whole.substr(0, whole.find("end\r\n"))},
+        {"cut inside a line", whole.substr(0, whole.find("a.dll") + 2)},
+        {"another header", replaced("journal 1", "journal 2")},
+        {"unknown state", replaced("state=installing", "state=done")},
+        {"unknown record", replaced("new=", "maybe=")},
+        {"entry with a path", replaced("a.dll", "..\\a.dll")},
+        {"entry with a drive colon", replaced("a.dll", "c:a.dll")},
+        {"empty entry", replaced("a.dll", "")},
+        {"backup folder is the target", replaced("C:\\Kelvo\\Tovane.rollback\\", "C:\\Kelvo\\")},
+        {"backup folder outside the target", replaced("C:\\Kelvo\\Tovane.rollback\\", "D:\\x\\")},
+        {"target without backslash", replaced("target=C:\\Kelvo\\", "target=C:\\Kelvo")},
+        {"text after the end line", whole + "replace=b.dll\r\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(tovane::ParseJournal(c.text).has_value()) << c.why;
+    }
+    std::string unix = whole;
+    for (std::size_t pos; (pos = unix.find('\r')) != std::string::npos;) {
+        unix.erase(pos, 1);
+    }
+    EXPECT_TRUE(tovane::ParseJournal(unix).has_value()) << "bare line feeds are read too";
+}
+
+TEST(InstallJournal, BackupAndStagingPathsAreDistinctPerEntry) {
+    InstallJournal journal = Sample();
+    EXPECT_EQ(tovane::BackupPath(journal, 0), "C:\\Kelvo\\Tovane.rollback\\0.old");
+    EXPECT_EQ(tovane::StagingPath(journal, 0), "C:\\Kelvo\\Tovane.rollback\\0.new");
+    EXPECT_NE(tovane::BackupPath(journal, 1), tovane::BackupPath(journal, 10));
+}
+
+TEST(DistinctNames, KeepsTheFirstOfEachNameWhateverItsCase) {
+    struct {
+        std::vector<std::string> names;
+        std::vector<std::string> distinct;
+    } cases[] = {
+        {{}, {}},
+        {{""}, {}},
+        {{"a.dll", "b.dat", ""}, {"a.dll", "b.dat"}},
+        {{"a.dll", "A.DLL", "b.dat", "a.dll"}, {"a.dll", "b.dat"}},
+        {{"", "x", "", "X"}, {"x"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tovane::DistinctNames(c.names), c.distinct);
+    }
+}
+
+TEST(ProfileBuffer, ReadsAgainWheneverTheAnswerFillsTheBuffer) {
+    struct {
+        std::size_t returned, capacity;
+        bool again;
+    } cases[] = {
+        {0, 10240, false},    {10237, 10240, false}, {10238, 10240, false},
+        {10239, 10240, true}, {0, 0, true},          {0, 1, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tovane::ProfileValueMayBeCut(c.returned, c.capacity), c.again)
+            << c.returned << " of " << c.capacity;
+    }
+}
+
+TEST(ProfileBuffer, GrowsUpToTheLimitThenGivesUp) {
+    EXPECT_EQ(tovane::NextProfileCapacity(0), 256u);
+    EXPECT_EQ(tovane::NextProfileCapacity(10240), 20480u);
+    EXPECT_EQ(tovane::NextProfileCapacity(tovane::kProfileValueLimit - 1),
+              tovane::kProfileValueLimit);
+    EXPECT_EQ(tovane::NextProfileCapacity(tovane::kProfileValueLimit), 0u);
+    std::size_t capacity = 10240;
+    int steps = 0;
+    while (capacity != 0 && steps < 64) {
+        capacity = tovane::NextProfileCapacity(capacity);
+        ++steps;
+    }
+    EXPECT_EQ(capacity, 0u);
+    EXPECT_LT(steps, 20);
+}
+
+}  // namespace

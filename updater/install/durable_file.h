@@ -1,0 +1,40 @@
+// File operations whose result survives a crash or a power cut once they
+// return: data flushed to the disk, renames written through. The recovery
+// of an interrupted installation relies on every one of them.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace tovane {
+
+// Replaces `path` as a whole: written beside it, flushed, then renamed over it.
+bool WriteFileDurably(const std::string& path, const std::string& content, DWORD* error);
+// Copies in chunks and flushes; `halfStage` names the test hold point
+// reached once half of the bytes are written (see HoldIfAsked).
+bool CopyFileDurably(const std::string& from, const std::string& to, const std::string& halfStage,
+                     DWORD* error);
+// A rename on one volume: atomic, and written through before it returns.
+bool MoveFileDurably(const std::string& from, const std::string& to, DWORD* error);
+// Flushes a file that another API wrote.
+bool FlushFile(const std::string& path, DWORD* error);
+
+// Whether two paths name the same file or folder, whatever their spelling
+// (C:\Kelvo and a mapped or linked path to it): same volume, same file index.
+bool SameFile(const std::string& a, const std::string& b);
+
+bool ReadWholeFile(const std::string& path, std::string* content, DWORD* error);
+bool IsRegularFile(const std::string& path);
+bool Exists(const std::string& path);
+
+// Test hold point. Inert unless the environment variable TOVANE_INSTALL_HOLD
+// names this stage: then the installer writes the stage's name into
+// %TEMP%\Tovane.held and waits there (at most a minute), so that a test can
+// end the process at exactly that point. Stages: "stopping" (journal
+// written, product not yet asked to close), "journal" (product stopped),
+// "copy.<i>.half", "placed.<i>", "version", "committed" (<i>: the entry's
+// index from 0).
+void HoldIfAsked(const std::string& stage);
+
+}  // namespace tovane

@@ -1,0 +1,368 @@
+#include "install/installer.h"
+
+#include <cstdio>
+
+#include "install/durable_file.h"
+#include "install_journal.h"
+#include "install_plan.h"
+
+namespace tovane {
+
+namespace {
+
+const char kJournalName[] = "Tovane.journal";
+const char kBackupFolderName[] = "Tovane.rollback\\";
+
+// "<what> "<file>" failed (system error <n>)."
+std::string Failed(const std::string& what, const std::string& file, DWORD error) {
+    char code[32];
+    std::snprintf(code, sizeof code, "%lu", static_cast<unsigned long>(error));
+    return what + " \"" + file + "\" failed (system error " + code + ").";
+}
+
+// Deletes every file in the folder and the folder itself; true when it is gone.
+bool RemoveFolder(const std::string& folder) {
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                ::DeleteFileA((folder + data.cFileName).c_str());
+            }
+        } while (::FindNextFileA(find, &data));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryA(folder.c_str());
+    return !Exists(folder);
+}
+
+struct StepFailure {
+    std::string file;
+    std::string what;
+    DWORD error = 0;
+};
+
+// Puts every entry back, newest first. Safe to run again on a folder that
+// is already (partly) back: each step looks at what is on disk.
+bool RollBack(const InstallJournal& journal, StepFailure* failure) {
+    bool whole = true;
+    for (std::size_t i = journal.entries.size(); i-- > 0;) {
+        const JournalEntry& entry = journal.entries[i];
+        const std::string destination = journal.targetFolder + entry.name;
+        const std::string backup = BackupPath(journal, i);
+        DWORD error = 0;
+        if (entry.existed) {
+            // No backup means the old file was never moved away.
+            if (Exists(backup) && !MoveFileDurably(backup, destination, &error)) {
+                if (whole) {
+                    *failure = {entry.name, "Putting back", error};
+                }
+                whole = false;
+            }
+        } else if (IsRegularFile(destination) && !::DeleteFileA(destination.c_str())) {
+            error = ::GetLastError();
+            if (whole) {
+                *failure = {entry.name, "Removing", error};
+            }
+            whole = false;
+        }
+        ::DeleteFileA(StagingPath(journal, i).c_str());
+    }
+    return whole;
+}
+
+// After the commit: the old copies go. One that cannot (the running image of
+// the updater itself, renamed aside) stays for the next start.
+bool CleanUpCommitted(const InstallJournal& journal) { return RemoveFolder(journal.backupFolder); }
+
+bool WriteJournal(const std::string& programFolder, const InstallJournal& journal, DWORD* error) {
+    return WriteFileDurably(JournalPath(programFolder), FormatJournal(journal), error);
+}
+
+void RemoveJournal(const std::string& programFolder) {
+    const std::string path = JournalPath(programFolder);
+    ::DeleteFileA(path.c_str());
+    ::DeleteFileA((path + ".tmp").c_str());
+}
+
+// The new version in a copy of the target's version file (other keys kept),
+// assembled at the staging path of its entry.
+bool StageVersionFile(const InstallJournal& journal, std::size_t index,
+                      const InstallRequest& request, DWORD* error) {
+    const std::string staging = StagingPath(journal, index);
+    const std::string current = journal.targetFolder + request.versionFileName;
+    ::DeleteFileA(staging.c_str());
+    if (journal.entries[index].existed && !::CopyFileA(current.c_str(), staging.c_str(), FALSE)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    char number[16];
+    std::snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(request.mainVer));
+    if (!::WritePrivateProfileStringA("Kelvo", "MainVer", number, staging.c_str())) {
+        *error = ::GetLastError();
+        return false;
+    }
+    std::snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(request.subVer));
+    if (!::WritePrivateProfileStringA("Kelvo", "SubVer", number, staging.c_str())) {
+        *error = ::GetLastError();
+        return false;
+    }
+    // Drops the profile functions' cached copy, so the file is on disk.
+    ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, staging.c_str());
+    return FlushFile(staging, error);
+}
+
+// Moves the old file aside (a rename, so even a running executable can go)
+// and the staged new one into place.
+bool PlaceEntry(const InstallJournal& journal, std::size_t index, DWORD* error) {
+    const JournalEntry& entry = journal.entries[index];
+    const std::string destination = journal.targetFolder + entry.name;
+    if (entry.existed && !MoveFileDurably(destination, BackupPath(journal, index), error)) {
+        return false;
+    }
+    return MoveFileDurably(StagingPath(journal, index), destination, error);
+}
+
+bool StartAgain(ProductControl& control, const std::string& exe, std::string* note) {
+    DWORD error = 0;
+    if (exe.empty() || control.Start(exe, &error)) {
+        return !exe.empty();
+    }
+    *note = " " + Failed("Starting", exe, error) + " Please start it yourself.";
+    return false;
+}
+
+// A step failed after the journal was written: everything goes back, the
+// product runs again, and the user learns what failed and what is left.
+InstallResult RollBackAfter(const std::string& failure, const InstallJournal& journal,
+                            const std::string& programFolder, ProductControl& control) {
+    InstallResult result;
+    result.targetFolder = journal.targetFolder;
+    StepFailure back;
+    if (RollBack(journal, &back)) {
+        RemoveFolder(journal.backupFolder);
+        RemoveJournal(programFolder);
+        result.outcome = InstallResult::Outcome::kRolledBack;
+        result.message =
+            failure + " Every file has its previous content again; the update was not installed.";
+    } else {
+        // The journal stays: the next start tries again.
+        result.outcome = InstallResult::Outcome::kBroken;
+        result.message = failure + " " + Failed(back.what, back.file, back.error) +
+                         " The previous version is kept in " + journal.backupFolder +
+                         " and put back on the next start of the updater.";
+    }
+    std::string note;
+    result.restarted = StartAgain(control, journal.restart, &note);
+    result.message += note;
+    return result;
+}
+
+}  // namespace
+
+std::string JournalPath(const std::string& programFolder) { return programFolder + kJournalName; }
+
+InstallResult Install(const InstallRequest& request, ProductControl& control,
+                      InstallProgress& progress) {
+    InstallResult result;
+    const std::vector<std::string> names = DistinctNames(request.names);
+    if (names.empty()) {
+        result.message = "The update lists no files to install. Nothing was changed.";
+        return result;
+    }
+
+    // The journal is written before the product is asked to close: a kill
+    // from then on is put right on the next start, and the product that
+    // was being stopped is started again.
+    InstallJournal journal;
+    StepFailure failure;
+    bool journalWritten = false;
+    auto writeJournal = [&](const std::string& exe, bool stopping) {
+        journal.targetFolder = InstallTargetFolder(exe, request.programFolder);
+        if (journal.targetFolder.empty()) {
+            journal.targetFolder = request.programFolder;
+        }
+        journal.backupFolder = journal.targetFolder + kBackupFolderName;
+        journal.restart = stopping ? exe : std::string();
+        journal.entries.clear();
+        for (const std::string& name : names) {
+            journal.entries.push_back({name, IsRegularFile(journal.targetFolder + name)});
+        }
+        // The version file is the last entry: it changes only once every
+        // file is in place, and goes back with them.
+        journal.entries.push_back({request.versionFileName,
+                                   IsRegularFile(journal.targetFolder + request.versionFileName)});
+        // A backup folder without a journal is what a finished install could
+        // not delete; it holds nothing needed any more.
+        RemoveFolder(journal.backupFolder);
+        DWORD error = 0;
+        if (!::CreateDirectoryA(journal.backupFolder.c_str(), nullptr)) {
+            failure = {journal.backupFolder, "Creating the folder", ::GetLastError()};
+        } else if (!WriteJournal(request.programFolder, journal, &error)) {
+            failure = {JournalPath(request.programFolder), "Writing", error};
+            RemoveFolder(journal.backupFolder);
+        } else {
+            journalWritten = true;
+            HoldIfAsked("stopping");
+        }
+        return journalWritten;
+    };
+
+    progress.Status("Closing Kelvo for the update...");
+    std::string exe;
+    StopOutcome stop = StopProduct(control, request.graceMs, &exe, [&](const std::string& path) {
+        return writeJournal(path, true);
+    });
+    if (stop == StopOutcome::kNotRunning || stop == StopOutcome::kNoWindow) {
+        writeJournal(exe, false);
+    }
+    if (stop == StopOutcome::kStillRunning) {
+        RemoveFolder(journal.backupFolder);
+        RemoveJournal(request.programFolder);
+        result.outcome = InstallResult::Outcome::kProductStillRunning;
+        result.message =
+            "Kelvo is still running, so the update was not installed. Nothing was "
+            "changed; close Kelvo and try the update again.";
+        progress.Status(result.message);
+        return result;
+    }
+    if (!journalWritten) {
+        // Nothing was touched, and the product was never asked to close.
+        result.outcome = InstallResult::Outcome::kRolledBack;
+        result.message =
+            Failed(failure.what, failure.file, failure.error) + " Nothing was changed.";
+        progress.Status(result.message);
+        return result;
+    }
+    const std::string restart = journal.restart;
+    result.targetFolder = journal.targetFolder;
+
+    progress.Status("update");
+    progress.Range(static_cast<int>(names.size()));
+    DWORD error = 0;
+    HoldIfAsked("journal");
+
+    std::size_t i = 0;
+    bool ok = true;
+    for (; i < journal.entries.size(); ++i) {
+        const JournalEntry& entry = journal.entries[i];
+        const bool isVersion = i + 1 == journal.entries.size();
+        progress.Position(static_cast<int>(i));
+        if (isVersion) {
+            HoldIfAsked("version");
+            ok = StageVersionFile(journal, i, request, &error);
+        } else {
+            ok = CopyFileDurably(request.sourceFolder + entry.name, StagingPath(journal, i),
+                                 "copy." + std::to_string(i) + ".half", &error);
+        }
+        ok = ok && PlaceEntry(journal, i, &error);
+        if (!ok) {
+            failure = {entry.name, "Installing", error};
+            break;
+        }
+        HoldIfAsked("placed." + std::to_string(i));
+    }
+
+    if (!ok) {
+        return RollBackAfter(Failed(failure.what, failure.file, failure.error), journal,
+                             request.programFolder, control);
+    }
+    progress.Position(static_cast<int>(names.size()));
+
+    // The commit point: from here on the new version stays.
+    journal.state = InstallJournal::State::kCommitted;
+    if (!WriteJournal(request.programFolder, journal, &error)) {
+        // The journal on disk still says installing, and the next start would
+        // roll back a complete update: put it back now, while that is known.
+        journal.state = InstallJournal::State::kInstalling;
+        return RollBackAfter(Failed("Writing", JournalPath(request.programFolder), error), journal,
+                             request.programFolder, control);
+    }
+    HoldIfAsked("committed");
+
+    std::string note;
+    result.restarted = StartAgain(control, restart, &note);
+    if (CleanUpCommitted(journal)) {
+        RemoveJournal(request.programFolder);
+    } else if (!restart.empty()) {
+        // The journal stays for the next start's clean-up; the product is
+        // running again and must not be started a second time then.
+        journal.restart.clear();
+        WriteJournal(request.programFolder, journal, &error);
+    }
+    result.outcome = InstallResult::Outcome::kInstalled;
+    result.message = "Update success" + note;
+    return result;
+}
+
+RecoveryResult RecoverInterruptedInstall(const std::string& programFolder,
+                                         ProductControl& control) {
+    RecoveryResult result;
+    const std::string path = JournalPath(programFolder);
+    ::DeleteFileA((path + ".tmp").c_str());  // a journal never finished; nothing was touched
+    std::string text;
+    DWORD error = 0;
+    if (!ReadWholeFile(path, &text, &error)) {
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return result;
+        }
+        result.found = true;
+        result.ok = false;
+        result.message = Failed("Reading", path, error) +
+                         " An interrupted update could not be checked. No update check was made.";
+        return result;
+    }
+    result.found = true;
+    std::optional<InstallJournal> journal = ParseJournal(text);
+    if (!journal) {
+        result.ok = false;
+        result.message = "The record of an interrupted update \"" + path +
+                         "\" cannot be read, so the files it names were left as they are. No "
+                         "update check was made.";
+        return result;
+    }
+
+    if (journal->state == InstallJournal::State::kCommitted) {
+        CleanUpCommitted(*journal);
+        // Only the clean-up was left, and the product's start when the
+        // updater ended right after the commit: nothing to tell otherwise.
+        std::string note;
+        if (!journal->restart.empty() && !control.IsRunning() &&
+            StartAgain(control, journal->restart, &note)) {
+            result.message = "The last update was completed and Kelvo was started again.";
+        }
+        if (!Exists(journal->backupFolder)) {
+            RemoveJournal(programFolder);
+        }
+        result.message += note;
+        return result;
+    }
+
+    // Anything started since the interruption runs over a mix of files.
+    std::string exe;
+    if (StopProduct(control, kProductGraceMs, &exe) == StopOutcome::kStillRunning) {
+        result.ok = false;
+        result.message =
+            "An interrupted update must be undone, but Kelvo is still running. "
+            "Close Kelvo and start the updater again.";
+        return result;
+    }
+    StepFailure failure;
+    if (!RollBack(*journal, &failure)) {
+        result.ok = false;
+        result.message = "An interrupted update could not be undone: " +
+                         Failed(failure.what, failure.file, failure.error) +
+                         " The previous version is kept in " + journal->backupFolder +
+                         " and put back on the next start.";
+        return result;
+    }
+    RemoveFolder(journal->backupFolder);
+    RemoveJournal(programFolder);
+    std::string note;
+    std::string restart = !journal->restart.empty() ? journal->restart : exe;
+    StartAgain(control, restart, &note);
+    result.message = "An interrupted update was undone: the previous version is back." + note;
+    return result;
+}
+
+}  // namespace tovane

@@ -1,0 +1,66 @@
+// The installation as one UI-free unit: stopping the product, the journal,
+// replacing the files, rolling back, starting the product again and
+// recording the version. It reports progress and a result; the dialog only
+// shows them.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "install/product_control.h"
+
+namespace tovane {
+
+class InstallProgress {
+public:
+    virtual ~InstallProgress() = default;
+    virtual void Status(const std::string& text) = 0;
+    virtual void Range(int count) = 0;
+    virtual void Position(int done) = 0;
+};
+
+struct InstallRequest {
+    std::string programFolder;  // the updater's folder: its journal lives here; ends with '\'
+    std::string sourceFolder;   // where the downloads lie; ends with '\'
+    std::vector<std::string> names;
+    std::string versionFileName;  // "Version.ini"
+    std::uint32_t mainVer = 0;
+    std::uint32_t subVer = 0;
+    DWORD graceMs = kProductGraceMs;
+};
+
+struct InstallResult {
+    enum class Outcome {
+        kInstalled,
+        kNothingToInstall,  // the product was left as it was
+        kProductStillRunning,
+        kRolledBack,  // a step failed; every file has its old content
+        kBroken,      // a step failed and not everything could be put back
+    };
+    Outcome outcome = Outcome::kNothingToInstall;
+    std::string targetFolder;
+    std::string message;  // for the user; names the file and the system error
+    bool restarted = false;
+};
+
+InstallResult Install(const InstallRequest& request, ProductControl& control,
+                      InstallProgress& progress);
+
+struct RecoveryResult {
+    bool found = false;  // a journal was there
+    bool ok = true;      // the folder is whole again (old or new) and the journal gone
+    std::string message;
+};
+
+// Run on every start, before anything else: an installation that was cut
+// short is rolled back to the old version, one that had committed is
+// finished, and the product that was stopped is started again.
+RecoveryResult RecoverInterruptedInstall(const std::string& programFolder, ProductControl& control);
+
+// The journal's path in a program folder.
+std::string JournalPath(const std::string& programFolder);
+
+}  // namespace tovane
