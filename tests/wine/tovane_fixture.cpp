@@ -72,26 +72,11 @@ bool TovaneTest::WaitForOffer(HWND dialog, DWORD timeoutMs) {
     return WaitUntil([&] { return ItemEnabled(dialog, IDC_UPDATE); }, timeoutMs);
 }
 
-// The status as GBK bytes, whatever this process's code page: the box is
-// filled through the wide call, and the ANSI read would give it in 1252.
-std::string GbkItemText(HWND dialog, int id) {
-    std::wstring wide = WideItemText(dialog, id);
-    if (wide.empty()) {
-        return std::string();
-    }
-    int size = ::WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                     nullptr, nullptr);
-    std::string gbk(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()), &gbk[0], size,
-                          nullptr, nullptr);
-    return gbk;
-}
-
 std::string TovaneTest::WaitForDecision(HWND dialog, DWORD timeoutMs) {
     std::string status;
     WaitUntil(
         [&] {
-            status = GbkItemText(dialog, IDC_STATUS);
+            status = ItemText(dialog, IDC_STATUS);
             return status != "Checking update" && !status.empty();
         },
         timeoutMs);

@@ -15,9 +15,6 @@ namespace kelvo::test {
 
 extern const char kNotNeeded[];  // "Software does not need to update！" in GBK
 
-// A control's text converted to GBK (code page 936).
-std::string GbkItemText(HWND dialog, int id);
-
 class TovaneTest : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -403,11 +403,25 @@ String ReadText(HWND hwnd, Send send) {
 
 }  // namespace
 
-std::string Text(HWND hwnd) { return ReadText<std::string>(hwnd, &::SendMessageTimeoutA); }
+std::wstring WideText(HWND hwnd) { return ReadText<std::wstring>(hwnd, &::SendMessageTimeoutW); }
+
+std::string Text(HWND hwnd) {
+    // Read wide and encoded here: an ANSI read would give the text in this
+    // process's code page, which drops what 1252 cannot hold ("！" comes
+    // back as "!").
+    std::wstring wide = WideText(hwnd);
+    if (wide.empty()) {
+        return std::string();
+    }
+    int size = ::WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                     nullptr, nullptr);
+    std::string gbk(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()), &gbk[0], size,
+                          nullptr, nullptr);
+    return gbk;
+}
 
 std::string ItemText(HWND dialog, int id) { return Text(::GetDlgItem(dialog, id)); }
-
-std::wstring WideText(HWND hwnd) { return ReadText<std::wstring>(hwnd, &::SendMessageTimeoutW); }
 
 std::wstring WideItemText(HWND dialog, int id) { return WideText(::GetDlgItem(dialog, id)); }
 bool ItemEnabled(HWND dialog, int id) {

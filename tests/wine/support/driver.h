@@ -74,6 +74,8 @@ HWND FindWindowOf(DWORD pid, const char* caption, const char* className = nullpt
 HWND WaitForWindowOf(DWORD pid, const char* caption, DWORD timeoutMs,
                      const char* className = nullptr);
 
+// As GBK bytes, whatever this process's code page: the updater's texts are
+// compared with its own GBK literals.
 std::string Text(HWND hwnd);
 std::string ItemText(HWND dialog, int id);
 // The same read as UTF-16, untouched by the ANSI code page of either process.
