@@ -3,7 +3,7 @@
 # Idempotent: installs only what is missing, and touches apt only then.
 set -eu
 
-packages="cmake make g++ python3 clang-format mingw-w64 mingw-w64-tools wine wine64 wine32:i386 xvfb xauth googletest"
+packages="cmake make g++ python3 clang-format mingw-w64 mingw-w64-tools wine wine64 wine32:i386 xvfb xauth googletest nginx-light curl"
 
 missing=
 for p in $packages; do
