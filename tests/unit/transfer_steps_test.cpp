@@ -92,13 +92,23 @@ TEST(NextReadSize, GrowsWhileFastShrinksWhenSlowStaysInBounds) {
         {kReadBufferSize, kReadBufferSize, 0, kReadBufferSize},  // never past the buffer
         {k64, 100, 0, k64},                                      // short read: no growth
         {kReadBufferSize, kReadBufferSize, 401, 512 * 1024},
-        {k64, k64, 5000, k64},  // never below the first size
-        {0, 0, 0, k64},
+        {k64, k64, 5000, 32 * 1024},
+        {kChunkSize, 100, 5000, kChunkSize},  // never below one step
+        {0, 0, 0, kChunkSize},
     };
     for (const ReadSizeCase& c : cases) {
         EXPECT_EQ(NextReadSize(c.current, c.got, c.elapsedMs), c.next)
             << c.current << " " << c.got << " " << c.elapsedMs;
     }
+}
+
+TEST(ReadSizeAfterBreak, HalvesDownToOneStep) {
+    EXPECT_EQ(ReadSizeAfterBreak(kReadBufferSize), kReadBufferSize / 2);
+    EXPECT_EQ(ReadSizeAfterBreak(64 * 1024), 32u * 1024);
+    EXPECT_EQ(ReadSizeAfterBreak(16 * 1024), kChunkSize);
+    EXPECT_EQ(ReadSizeAfterBreak(kChunkSize), kChunkSize);
+    EXPECT_EQ(ReadSizeAfterBreak(0), kChunkSize);
+    EXPECT_EQ(ReadSizeAfterBreak(0xFFFFFFFFu), kReadBufferSize);
 }
 
 TEST(RetryBudget, BarrenAttemptsBackOffAndRunOut) {

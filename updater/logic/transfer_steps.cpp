@@ -24,13 +24,18 @@ std::uint32_t NextReadSize(std::uint32_t current, std::uint32_t got, std::uint32
     } else if (elapsedMs > slowMs) {
         next = current / 2;
     }
-    if (next < kFirstReadSize) {
-        next = kFirstReadSize;
+    if (next < kChunkSize) {
+        next = kChunkSize;
     }
     if (next > kReadBufferSize) {
         next = kReadBufferSize;
     }
     return next;
+}
+
+std::uint32_t ReadSizeAfterBreak(std::uint32_t failed) {
+    const std::uint32_t half = failed / 2;
+    return half < kChunkSize ? kChunkSize : (half > kReadBufferSize ? kReadBufferSize : half);
 }
 
 bool RetryBudget::Next(bool madeProgress, std::uint32_t& delayMs) {
