@@ -3,6 +3,7 @@
 # on PORT that can break chosen connections (cut_proxy.py, rules in
 # ROOT/cut-rules.json), and stops both afterwards, by their ids.
 #   with-nginx.sh ROOT PORT command...
+# With KELVO_NGINX_DIRECT=1 nginx itself listens on PORT and no relay runs.
 # The configuration, logs and temporary files live in ROOT.nginx/. The
 # command sees KELVO_HTTP_PORT, KELVO_HTTP_ROOT and KELVO_NGINX_PORT (nginx
 # itself, no relay); the access log (uri, status, body bytes, Range) is
@@ -18,7 +19,12 @@ rm -rf "$root" "$root.nginx"
 mkdir -p "$root" "$root.nginx/tmp"
 root=$(cd "$root" && pwd)
 conf=$root.nginx
-nginx_port=$("$here/../../scripts/free-port.sh")
+direct=${KELVO_NGINX_DIRECT:-0}
+if [ "$direct" = 1 ]; then
+    nginx_port=$port
+else
+    nginx_port=$("$here/../../scripts/free-port.sh")
+fi
 user_line=
 [ "$(id -u)" = 0 ] && user_line="user root;"
 cat >"$conf/nginx.conf" <<CONF
@@ -50,14 +56,20 @@ http {
 CONF
 "$nginx" -e "$conf/error.log" -p "$conf" -c "$conf/nginx.conf" >"$conf/stdout.log" 2>&1 &
 server=$!
-python3 "$here/cut_proxy.py" --port "$port" --upstream "$nginx_port" \
-    --rules "$root/cut-rules.json" --port-file "$conf/relay.port" >"$conf/relay.log" 2>&1 &
-relay=$!
-trap 'kill $relay $server 2>/dev/null || true; wait $relay $server 2>/dev/null || true' EXIT INT TERM
+pids=$server
+if [ "$direct" = 1 ]; then
+    echo "$port" >"$conf/relay.port"
+else
+    python3 "$here/cut_proxy.py" --port "$port" --upstream "$nginx_port" \
+        --rules "$root/cut-rules.json" --port-file "$conf/relay.port" >"$conf/relay.log" 2>&1 &
+    pids="$pids $!"
+fi
+trap 'kill $pids 2>/dev/null || true; wait $pids 2>/dev/null || true' EXIT INT TERM
 i=0
 until [ -s "$conf/relay.port" ] && curl -s -o /dev/null "http://127.0.0.1:$nginx_port/"; do
     i=$((i + 1))
-    if [ $i -gt 100 ] || ! kill -0 $server 2>/dev/null || ! kill -0 $relay 2>/dev/null; then
+    # shellcheck disable=SC2086
+    if [ $i -gt 100 ] || ! kill -0 $pids 2>/dev/null; then
         echo "nginx or its relay did not start" >&2
         cat "$conf/error.log" "$conf/relay.log" >&2 2>/dev/null || true
         exit 1
