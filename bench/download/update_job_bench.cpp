@@ -1,7 +1,8 @@
 // The update job as a user meets it, timed from outside: Tovane.exe started
 // in a program folder with version 1.0 installed, "Update" clicked, the time
 // until the "Update success" box, and Tovane's working set meanwhile. Also
-// the peer's second half: one CopyFileA, timed.
+// the peer's second half: one CopyFileA, timed. The time from the start to
+// the offered update (release notes shown) is printed too.
 //   update_job_bench job TOVANE_EXE PROGRAM_DIR
 //   update_job_bench copy FROM TO
 #include <windows.h>
@@ -48,16 +49,21 @@ int Job(const std::string& exe, const std::string& programDir) {
     }
     Child tovane;
     std::string error;
+    LARGE_INTEGER launched, offered;
+    ::QueryPerformanceCounter(&launched);
     if (!tovane.Start(exe, programDir, "", &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     HWND dialog = WaitForWindowOf(tovane.Pid(), "Update", 30000, "#32770");
-    if (dialog == nullptr || !WaitUntil([&] { return ItemEnabled(dialog, IDC_UPDATE); }, 30000)) {
-        std::fprintf(stderr, "no update offered\n");
+    if (dialog == nullptr ||
+        !WaitUntil([&] { return ItemEnabled(dialog, IDC_UPDATE); }, 30000, 1)) {
+        std::fprintf(stderr, "no update offered: \"%s\"\n",
+                     dialog != nullptr ? ItemText(dialog, IDC_STATUS).c_str() : "no dialog");
         tovane.Kill();
         return 1;
     }
+    ::QueryPerformanceCounter(&offered);
     HANDLE process =
         ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, tovane.Pid());
     const SIZE_T before = WorkingSetOf(process);
@@ -90,9 +96,13 @@ int Job(const std::string& exe, const std::string& programDir) {
     tovane.WaitExit(30000);
     tovane.Kill();
     const bool ok = seen && box.text == "Update success";
-    std::printf("result=%d seconds=%.3f start_working_set=%lu peak_working_set=%lu\n", ok ? 1 : 0,
-                Seconds(start, end), static_cast<unsigned long>(before),
-                static_cast<unsigned long>(peak.load()));
+    if (!ok) {
+        std::fprintf(stderr, "the job ended with \"%s\"\n", box.text.c_str());
+    }
+    std::printf(
+        "result=%d seconds=%.3f check_seconds=%.3f start_working_set=%lu peak_working_set=%lu\n",
+        ok ? 1 : 0, Seconds(start, end), Seconds(launched, offered),
+        static_cast<unsigned long>(before), static_cast<unsigned long>(peak.load()));
     return ok ? 0 : 1;
 }
 
