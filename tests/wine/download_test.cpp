@@ -436,6 +436,33 @@ TEST_F(DownloadTest, FailuresAreLoggedWithTheirErrorAndUrl) {
     EXPECT_NE(line, std::string::npos) << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
 }
 
+// The log stays under its cap however much is written, and keeps the newest
+// lines whole.
+TEST(TransferLog, KeepsTheNewestLinesUnderItsCap) {
+    char logPath[MAX_PATH + 1];
+    ASSERT_TRUE(tovane::diag::LogPath(logPath));
+    const std::string filler(200, 'x');
+    for (int i = 0; i < 3000; ++i) {
+        tovane::diag::LogNote(("line " + std::to_string(i)).c_str(), filler.c_str());
+    }
+    tovane::diag::LogFailure("LastCall", 87, "the newest");
+    std::string log;
+    ASSERT_TRUE(ReadFile(logPath, log));
+    EXPECT_LE(log.size(), 256u * 1024 + 1024);
+    EXPECT_GE(log.size(), 64u * 1024) << "trimmed to far less than the cap";
+    const std::string last = "LastCall failed, error 87: the newest\r\n";
+    ASSERT_GE(log.size(), last.size());
+    EXPECT_EQ(log.substr(log.size() - last.size()), last);
+    EXPECT_NE(log.find("line 2999: "), std::string::npos);
+    EXPECT_EQ(log.find("line 0: "), std::string::npos) << "the oldest lines go first";
+    // Every line is whole: each starts with the date.
+    EXPECT_EQ(log.compare(0, 2, "20"), 0) << log.substr(0, 80);
+    for (std::size_t at = log.find('\n'); at != std::string::npos && at + 1 < log.size();
+         at = log.find('\n', at + 1)) {
+        ASSERT_EQ(log.compare(at + 1, 2, "20"), 0) << "broken line at " << at;
+    }
+}
+
 TEST_F(DownloadTest, CheckJobSetsButNeverShowsTheBar) {
     Serve("check.ini", Pattern(25600));
     RecordingProgress progress;
