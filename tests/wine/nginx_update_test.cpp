@@ -134,5 +134,25 @@ TEST_F(NginxUpdateTest, BrokenTwiceAndResumed) {
     EXPECT_LE(served, newExe_.size() + 2 * 1024 * 1024 + 3 * 1024);
 }
 
+// The manifest breaks off twice inside its body (nginx's headers take
+// about 240 bytes): the check asks again and offers the update as if
+// nothing had happened.
+TEST_F(NginxUpdateTest, ManifestBrokenOffIsAskedForAgain) {
+    ASSERT_TRUE(WriteFile(serverRoot_ + "\\cut-rules.json", R"({"Version.txt": [270, 290]})"));
+    HWND dialog = Launch(tovane_);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, IDC_STATUS);
+    EXPECT_EQ(ItemText(dialog, IDC_STATUS), "Kelvo 2.0");
+    int manifests = 0;
+    const std::string log = AccessLog();
+    for (std::size_t at = log.find("/Version.txt "); at != std::string::npos;
+         at = log.find("/Version.txt ", at + 1)) {
+        ++manifests;
+    }
+    EXPECT_EQ(manifests, 3) << log;
+    Click(dialog, IDCANCEL);
+    EXPECT_TRUE(tovane_.WaitExit(10000));
+}
+
 }  // namespace
 }  // namespace kelvo::test
