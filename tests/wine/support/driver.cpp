@@ -261,15 +261,25 @@ HWND WaitForWindowOf(DWORD pid, const char* caption, DWORD timeoutMs, const char
 std::string Text(HWND hwnd) {
     // Sent, not read from the window structure, so it works across processes
     // and for edit controls; bounded so a hung target cannot hang the test.
-    DWORD_PTR length = 0;
-    if (!::SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
-        return std::string();
+    // The text may change between the length and the copy (a status box the
+    // program is writing): read again until the length holds still.
+    std::string text;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        DWORD_PTR length = 0;
+        if (!::SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
+            return std::string();
+        }
+        text.assign(length + 1, '\0');
+        DWORD_PTR copied = 0;
+        ::SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
+                              SMTO_ABORTIFHUNG, 5000, &copied);
+        text.resize(copied);
+        DWORD_PTR after = 0;
+        if (::SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &after) &&
+            after == length) {
+            break;
+        }
     }
-    std::string text(length + 1, '\0');
-    DWORD_PTR copied = 0;
-    ::SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
-                          SMTO_ABORTIFHUNG, 5000, &copied);
-    text.resize(copied);
     return text;
 }
 
