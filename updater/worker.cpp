@@ -4,17 +4,44 @@
 
 namespace tovane {
 
+// The transfer reports every 10240-byte step; the dialog gets the latest
+// position at most once per period and once at the end of each file. A
+// message per step cost more than the transfer itself: each one is a
+// wineserver round trip and a repaint of the bar.
 class PostedProgress : public DownloadProgress {
 public:
     explicit PostedProgress(DownloadJob& job) : job_(job) {}
-    void Show() override { job_.Post(WM_WORKER_PROGRESS, kProgressShow, 0); }
+    void Show() override {
+        Flush();
+        job_.Post(WM_WORKER_PROGRESS, kProgressShow, 0);
+    }
     void SetRange(std::int16_t, std::int16_t upper) override {
+        Flush();
         job_.Post(WM_WORKER_PROGRESS, kProgressRange, upper);
     }
-    void SetPos(int pos) override { job_.Post(WM_WORKER_PROGRESS, kProgressPos, pos); }
+    void SetPos(int pos) override {
+        position_ = pos;
+        pending_ = true;
+        // A reset to 0 starts a file (or starts it over): shown at once.
+        if (pos == 0 || ::GetTickCount() - lastPost_ >= kPeriodMs) {
+            Flush();
+        }
+    }
+    // The last position stored, sent if the dialog has not had it yet.
+    void Flush() {
+        if (pending_) {
+            pending_ = false;
+            lastPost_ = ::GetTickCount();
+            job_.Post(WM_WORKER_PROGRESS, kProgressPos, position_);
+        }
+    }
 
 private:
+    static constexpr DWORD kPeriodMs = 30;
     DownloadJob& job_;
+    int position_ = 0;
+    bool pending_ = false;
+    DWORD lastPost_ = ::GetTickCount();
 };
 
 DownloadJob::DownloadJob(HWND dialog, std::int8_t mode, std::vector<DownloadItem> items)
@@ -45,6 +72,7 @@ void DownloadJob::Run() {
         }
         bool ok = DownloadFile(item.url.c_str(), item.localPath.c_str(), progress,
                                mode_ == kUpdateJob, &cancel_) == 1;
+        progress.Flush();
         std::lock_guard<std::mutex> lock(mutex_);
         results_.push_back(TransferResult{item.name, ok});
     }

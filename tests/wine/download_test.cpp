@@ -6,10 +6,12 @@
 #include <wininet.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 #include "net/download.h"
 #include "net/internet.h"
+#include "net/transfer_log.h"
 #include "support/driver.h"
 #include "support/working_set.h"
 
@@ -168,20 +170,29 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadCase{"moved", 5000, R"({"status": 302})", 0, DownloadCase::Older, {}, false},
         DownloadCase{
             "slow_first_byte", 20480, R"({"delay_first": 3})", 1, DownloadCase::Body, {2}, true},
-        // Cut off mid-way: what arrived stays, the result says failure.
+        // Every answer cut off after 15000 bytes: each attempt brings at
+        // least one whole step, and the resumed parts make up the body.
         DownloadCase{"reset_mid_body",
                      40000,
-                     R"({"reset_after": 15000})",
+                     R"({"reset_after": 15000, "reset_delay": 0.1})",
+                     1,
+                     DownloadCase::Body,
+                     {3},
+                     true},
+        DownloadCase{"reset_mid_chunked",
+                     40000,
+                     R"({"chunked": true, "reset_after": 15000, "reset_delay": 0.1})",
+                     1,
+                     DownloadCase::Body,
+                     {},
+                     true},
+        // Nothing ever arrives: the retries run out and the result says failure.
+        DownloadCase{"reset_before_body",
+                     40000,
+                     R"({"reset_after": 0, "reset_delay": 0.1})",
                      0,
                      DownloadCase::Prefix,
                      {3},
-                     false},
-        DownloadCase{"reset_mid_chunked",
-                     40000,
-                     R"({"chunked": true, "reset_after": 15000})",
-                     0,
-                     DownloadCase::Prefix,
-                     {},
                      false},
         // More announced than sent, then the connection closes: every byte
         // sent is written, but the body is incomplete, so the result is 0.
@@ -214,6 +225,243 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DownloadCase>& info) {
         return std::string(info.param.name);
     });
+
+// Breaks and what the server answers to the resumed request. Every row ends
+// byte-identical to one version of the file, or failed: never two spliced.
+struct ResumeCase {
+    const char* name;
+    const char* fault;
+    int version;      // the body it must end with: 1, 2 (changed meanwhile), 0 failed
+    bool resumes;     // a request asks for the rest, with If-Range
+    bool startsOver;  // a later answer begins the file again (bar back to 0)
+};
+
+class ResumeTableTest : public DownloadTest, public ::testing::WithParamInterface<ResumeCase> {
+protected:
+    // The request-log lines of one path.
+    std::vector<std::string> RequestLines(const std::string& name) {
+        std::string log;
+        EXPECT_TRUE(ReadFile(root_ + "\\requests.log", log));
+        std::vector<std::string> lines;
+        const std::string key = "\"path\": \"/dl/" + name + "\"";
+        std::size_t start = 0;
+        for (std::size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+            std::string line = log.substr(start, end - start);
+            if (line.find(key) != std::string::npos) {
+                lines.push_back(line);
+            }
+        }
+        return lines;
+    }
+    // Body bytes the server sent for one path, over every answer.
+    std::uint64_t BytesServed(const std::string& name) {
+        std::string log;
+        EXPECT_TRUE(ReadFile(root_ + "\\served.log", log));
+        const std::string key = "\"path\": \"/dl/" + name + "\"";
+        std::uint64_t total = 0;
+        for (std::size_t at = log.find(key); at != std::string::npos; at = log.find(key, at + 1)) {
+            std::size_t sent = log.find("\"sent\": ", at);
+            total += std::strtoull(log.c_str() + sent + 8, nullptr, 10);
+        }
+        return total;
+    }
+};
+
+// Bytes that differ from the pattern, as a second version of the file.
+std::string Inverted(std::string body) {
+    for (char& c : body) {
+        c = static_cast<char>(~c);
+    }
+    return body;
+}
+
+TEST_P(ResumeTableTest, EndsIdenticalOrFailedNeverSpliced) {
+    const ResumeCase& c = GetParam();
+    const std::size_t size = 300000;
+    const std::string v1 = Pattern(size);
+    const std::string v2 = Inverted(v1);
+    Serve(c.name, v1, c.fault);
+    ASSERT_TRUE(WriteFile(root_ + "\\dl\\" + c.name + ".v2", v2));
+    const std::string localPath = local_ + "\\" + c.name;
+
+    RecordingProgress progress;
+    tovane::RetryPolicy quick;
+    quick.maxRetries = 3;
+    quick.firstDelayMs = 20;
+    quick.maxDelayMs = 100;
+    const int result = tovane::DownloadFile(Url(c.name).c_str(), localPath.c_str(), progress, true,
+                                            nullptr, quick);
+    std::string content;
+    ASSERT_TRUE(ReadFile(localPath, content));
+    const std::vector<std::string> requests = RequestLines(c.name);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.front().find("\"range\""), std::string::npos) << "first asks for all";
+    bool askedForRest = false;
+    for (const std::string& r : requests) {
+        if (r.find("\"range\": \"bytes=") != std::string::npos) {
+            askedForRest = true;
+            EXPECT_NE(r.find("\"if-range\": \""), std::string::npos) << "Range without If-Range";
+        }
+    }
+    EXPECT_EQ(askedForRest, c.resumes);
+
+    if (c.version == 0) {
+        EXPECT_EQ(result, 0);
+        EXPECT_LT(content.size(), size);
+        EXPECT_TRUE(content == v1.substr(0, content.size()) ||
+                    content == v2.substr(0, content.size()))
+            << "what is left is a prefix of one version";
+        return;
+    }
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(content.size(), size);
+    EXPECT_TRUE(content == (c.version == 1 ? v1 : v2))
+        << "content differs from version " << c.version;
+
+    // The bar: range from the whole length, positions never skip a step,
+    // and end where an unbroken transfer ends.
+    EXPECT_EQ(progress.Ranges(), std::vector<int>{static_cast<int>(size / 10240)});
+    const std::vector<int> positions = progress.Positions();
+    ASSERT_FALSE(positions.empty());
+    EXPECT_EQ(positions.back(), tovane::StepPosition(size));
+    bool wentBack = false;
+    for (std::size_t i = 1; i < positions.size(); ++i) {
+        if (positions[i] == 0) {
+            wentBack = true;
+        } else {
+            EXPECT_EQ(positions[i], positions[i - 1] + 1) << "at call " << i;
+        }
+    }
+    EXPECT_EQ(wentBack, c.startsOver);
+    if (!c.startsOver) {
+        // Resumed where it broke: at most one lost read per break is sent again.
+        EXPECT_LE(BytesServed(c.name), size + (requests.size() - 1) * tovane::kReadBufferSize);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Server, ResumeTableTest,
+    ::testing::Values(
+        // The first read waits for 64 KiB: a break inside it leaves nothing
+        // to resume from, and the file is asked for whole again.
+        ResumeCase{"cut_in_first_read", R"({"reset_after": [20000], "reset_delay": 0.1})", 1, false,
+                   false},
+        ResumeCase{"cut_once_early", R"({"reset_after": [70000], "reset_delay": 0.1})", 1, true,
+                   false},
+        ResumeCase{"cut_once_on_a_step", R"({"reset_after": [102400], "reset_delay": 0.1})", 1,
+                   true, false},
+        ResumeCase{"cut_once_late", R"({"reset_after": [290000], "reset_delay": 0.1})", 1, true,
+                   false},
+        ResumeCase{"cut_twice", R"({"reset_after": [70000, 90000], "reset_delay": 0.1})", 1, true,
+                   false},
+        ResumeCase{"cut_twice_then_short",
+                   R"({"reset_after": [150000, 10, 100000], "reset_delay": 0.1})", 1, true, false},
+        // The server answers the rest with the whole body: the file starts over.
+        ResumeCase{"range_ignored",
+                   R"({"reset_after": [100000], "reset_delay": 0.1, "ignore_range": true})", 1,
+                   true, true},
+        // Changed between the break and the resume: If-Range brings the new
+        // version whole.
+        ResumeCase{"changed_meanwhile",
+                   R"({"reset_after": [100000], "reset_delay": 0.1, "change_after": 1})", 2, true,
+                   true},
+        // Changed, and a part of the new version comes anyway: refused, and
+        // the new version fetched whole.
+        ResumeCase{"changed_part_anyway",
+                   R"({"reset_after": [100000], "reset_delay": 0.1, "change_after": 1,
+                       "ignore_if_range": true})",
+                   2, true, true},
+        ResumeCase{"part_starts_elsewhere",
+                   R"({"reset_after": [100000], "reset_delay": 0.1, "range_shift": 1000})", 1, true,
+                   true},
+        ResumeCase{"range_not_satisfiable",
+                   R"({"reset_after": [100000], "reset_delay": 0.1, "range_status": 416})", 1, true,
+                   true},
+        // Nothing to hold a part to: never asks for one.
+        ResumeCase{"no_validator",
+                   R"({"reset_after": [100000], "reset_delay": 0.1, "no_etag": true,
+                       "no_last_modified": true})",
+                   1, false, true},
+        // A weak ETag cannot vouch for a part; Last-Modified does.
+        ResumeCase{"weak_etag_uses_date",
+                   R"({"reset_after": [100000], "reset_delay": 0.1, "weak_etag": true})", 1, true,
+                   false},
+        ResumeCase{"retries_exhausted",
+                   R"({"reset_after": [100000, 0, 0, 0, 0, 0], "reset_delay": 0.1})", 0, true,
+                   false}),
+    [](const ::testing::TestParamInfo<ResumeCase>& info) { return std::string(info.param.name); });
+
+// Cancel during the wait before a retry ends the transfer at once.
+TEST_F(DownloadTest, CancelDuringTheBackOffEndsAtOnce) {
+    Serve("backoff.bin", Pattern(50000), R"({"reset_after": 0, "reset_delay": 0.05})");
+    std::string path = local_ + "\\backoff.bin";
+    tovane::net::TransferCancel cancel;
+    tovane::RetryPolicy patient;
+    patient.firstDelayMs = 60000;
+    patient.maxDelayMs = 60000;
+    std::atomic<int> result{-1};
+    RecordingProgress progress;
+    std::thread worker([&] {
+        result = tovane::DownloadFile(Url("backoff.bin").c_str(), path.c_str(), progress, true,
+                                      &cancel, patient);
+    });
+    // The first attempt breaks at once; the transfer then waits a minute.
+    ::Sleep(1500);
+    DWORD start = ::GetTickCount();
+    cancel.Cancel();
+    bool ended = WaitUntil([&] { return result.load() != -1; }, 10000);
+    DWORD elapsed = ::GetTickCount() - start;
+    if (!ended) {
+        worker.detach();
+        FAIL() << "still waiting 10 s after the cancel";
+    }
+    worker.join();
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_LT(elapsed, 1000u);
+}
+
+// Every failure leaves a line naming the call, its error and the URL.
+TEST_F(DownloadTest, FailuresAreLoggedWithTheirErrorAndUrl) {
+    std::string url = "http://127.0.0.1:" + Env("KELVO_CLOSED_PORT") + "/dl/logged.bin";
+    std::string path = local_ + "\\logged.bin";
+    RecordingProgress progress;
+    tovane::RetryPolicy once;
+    once.maxRetries = 0;
+    EXPECT_EQ(tovane::DownloadFile(url.c_str(), path.c_str(), progress, true, nullptr, once), 0);
+    char logPath[MAX_PATH + 1];
+    ASSERT_TRUE(tovane::diag::LogPath(logPath));
+    std::string log;
+    ASSERT_TRUE(ReadFile(logPath, log));
+    std::size_t line = log.rfind("HttpSendRequest failed, error 12029: " + url);
+    EXPECT_NE(line, std::string::npos) << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
+}
+
+// The log stays under its cap however much is written, and keeps the newest
+// lines whole.
+TEST(TransferLog, KeepsTheNewestLinesUnderItsCap) {
+    char logPath[MAX_PATH + 1];
+    ASSERT_TRUE(tovane::diag::LogPath(logPath));
+    const std::string filler(200, 'x');
+    for (int i = 0; i < 3000; ++i) {
+        tovane::diag::LogNote(("line " + std::to_string(i)).c_str(), filler.c_str());
+    }
+    tovane::diag::LogFailure("LastCall", 87, "the newest");
+    std::string log;
+    ASSERT_TRUE(ReadFile(logPath, log));
+    EXPECT_LE(log.size(), 256u * 1024 + 1024);
+    EXPECT_GE(log.size(), 64u * 1024) << "trimmed to far less than the cap";
+    const std::string last = "LastCall failed, error 87: the newest\r\n";
+    ASSERT_GE(log.size(), last.size());
+    EXPECT_EQ(log.substr(log.size() - last.size()), last);
+    EXPECT_NE(log.find("line 2999: "), std::string::npos);
+    EXPECT_EQ(log.find("line 0: "), std::string::npos) << "the oldest lines go first";
+    // Every line is whole: each starts with the date.
+    EXPECT_EQ(log.compare(0, 2, "20"), 0) << log.substr(0, 80);
+    for (std::size_t at = log.find('\n'); at != std::string::npos && at + 1 < log.size();
+         at = log.find('\n', at + 1)) {
+        ASSERT_EQ(log.compare(at + 1, 2, "20"), 0) << "broken line at " << at;
+    }
+}
 
 TEST_F(DownloadTest, CheckJobSetsButNeverShowsTheBar) {
     Serve("check.ini", Pattern(25600));

@@ -3,18 +3,24 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "download_plan.h"
 #include "net/internet.h"
+#include "net/transfer_log.h"
 #include "numbers.h"
+#include "transfer_steps.h"
 
 namespace tovane {
 
 namespace {
 
+using diag::LogFailure;
+using diag::LogNote;
+using diag::LogStatus;
 using net::InternetHandle;
 
 struct UrlParts {
@@ -65,6 +71,14 @@ public:
         }
         return ownsHandles_;
     }
+    // Closes one request between two attempts, unless a cancel closed it.
+    void CloseRequest(InternetHandle& request) {
+        if (cancel_ != nullptr) {
+            cancel_->CloseUnlessCancelled(request.release());
+        } else {
+            request.reset();
+        }
+    }
 
 private:
     net::TransferCancel* cancel_;
@@ -72,139 +86,321 @@ private:
     bool ownsHandles_ = true;
 };
 
-}  // namespace
-
-int DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
-                 net::TransferCancel* cancel) {
-    InternetHandle session(
-        ::InternetOpenA("Tovane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session) {
-        return 0;
+// A header of the answer as text; empty when absent.
+std::string QueryHeader(HINTERNET request, DWORD info) {
+    char text[1024];
+    DWORD size = sizeof text - 1;
+    if (!::HttpQueryInfoA(request, info, text, &size, nullptr)) {
+        return std::string();
     }
-    DWORD connectTimeout = 2000;
-    DWORD connectRetries = 1;
-    ::InternetSetOptionA(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectTimeout,
-                         sizeof connectTimeout);
-    ::InternetSetOptionA(session.get(), INTERNET_OPTION_CONNECT_RETRIES, &connectRetries,
-                         sizeof connectRetries);
+    text[size < sizeof text ? size : sizeof text - 1] = '\0';
+    return text;
+}
 
-    CancelRegistration registration(cancel, session.get());
-    if (!registration.Registered()) {
-        return 0;
-    }
+enum class AttemptEnd { Done, Broken, Refetch, Fail };
 
-    InternetHandle connection;
-    InternetHandle request;
-    kelvo::unique_hfile localFile;
-    std::unique_ptr<char[]> buffer;
+// One file: its handles, what is in the local file so far and which version
+// of the body that is.
+class Transfer {
+public:
+    Transfer(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
+             net::TransferCancel* cancel, CancelRegistration& registration)
+        : url_(url),
+          localPath_(localPath),
+          progress_(progress),
+          showBar_(showBar),
+          cancel_(cancel),
+          registration_(registration) {}
 
-    // Resources go in one order on every exit: buffer, local file, request,
-    // connection, session. After a cancel the session and everything under
-    // it is closed already and must not be closed again.
-    auto finish = [&](int result) {
-        buffer.reset();
-        localFile.reset();
-        if (registration.Finish()) {
-            request.reset();
-            connection.reset();
-            session.reset();
+    int Run(HINTERNET session, const RetryPolicy& policy);
+    // Handles go in one order on every exit: local file, request,
+    // connection. After a cancel, those under the session are closed already.
+    void Close(bool ownsHandles) {
+        localFile_.reset();
+        if (ownsHandles) {
+            request_.reset();
+            connection_.reset();
         } else {
-            request.release();
-            connection.release();
-            session.release();
+            request_.release();
+            connection_.release();
         }
-        return result;
-    };
+    }
 
-    UrlParts parts;
-    if (!SplitUrl(url, parts)) {
-        return finish(0);
+private:
+    bool Cancelled() const { return cancel_ != nullptr && cancel_->Cancelled(); }
+    AttemptEnd Attempt();
+    AttemptEnd TakeAnswer(std::uint64_t offset);
+    AttemptEnd StartFile();
+    AttemptEnd ReadBody();
+
+    const char* url_;
+    const char* localPath_;
+    DownloadProgress& progress_;
+    const bool showBar_;
+    net::TransferCancel* cancel_;
+    CancelRegistration& registration_;
+
+    UrlParts parts_;
+    InternetHandle connection_;
+    InternetHandle request_;
+    kelvo::unique_hfile localFile_;
+    std::unique_ptr<char[]> buffer_;
+
+    std::uint64_t received_ = 0;   // bytes in the local file
+    std::uint64_t farthest_ = 0;   // most bytes the file ever held
+    bool startOver_ = false;       // the next request asks for the whole body
+    std::string validator_;        // of the version in the local file
+    bool haveLength_ = false;      // the whole body's length is known
+    std::uint64_t announced_ = 0;  // and is this
+    bool shown_ = false;
+    int rangeUpper_ = -1;  // last range upper set on the bar
+    std::uint32_t readSize_ = kFirstReadSize;
+};
+
+int Transfer::Run(HINTERNET session, const RetryPolicy& policy) {
+    if (!SplitUrl(url_, parts_)) {
+        LogFailure("InternetCrackUrl", ::GetLastError(), url_);
+        return 0;
     }
-    connection.reset(::InternetConnectA(session.get(), parts.server.c_str(), parts.port, nullptr,
-                                        nullptr, INTERNET_SERVICE_HTTP, 0, 1));
-    if (!connection) {
-        return finish(0);
+    connection_.reset(::InternetConnectA(session, parts_.server.c_str(), parts_.port, nullptr,
+                                         nullptr, INTERNET_SERVICE_HTTP, 0, 1));
+    if (!connection_) {
+        LogFailure("InternetConnect", ::GetLastError(), url_);
+        return 0;
     }
+    RetryBudget budget(policy);
+    for (;;) {
+        const AttemptEnd end = Attempt();
+        if (end == AttemptEnd::Done) {
+            return 1;
+        }
+        if (end == AttemptEnd::Fail || Cancelled()) {
+            return 0;
+        }
+        const bool progressed = received_ > farthest_;
+        if (progressed) {
+            farthest_ = received_;
+        }
+        std::uint32_t delayMs = 0;
+        if (!budget.Next(progressed, delayMs)) {
+            LogNote("transfer given up after its retries", url_);
+            return 0;
+        }
+        char note[96];
+        std::snprintf(note, sizeof note, "trying again in %lu ms from byte %llu",
+                      static_cast<unsigned long>(delayMs),
+                      static_cast<unsigned long long>(startOver_ ? 0 : received_));
+        LogNote(note, url_);
+        bool cancelled = false;
+        if (cancel_ != nullptr) {
+            cancelled = cancel_->WaitCancelled(delayMs);
+        } else {
+            ::Sleep(delayMs);
+        }
+        if (cancelled) {
+            return 0;
+        }
+        registration_.CloseRequest(request_);
+    }
+}
+
+AttemptEnd Transfer::Attempt() {
+    // Without a validator nothing ties a part to the bytes already here.
+    const std::uint64_t offset = startOver_ || validator_.empty() ? 0 : received_;
+    startOver_ = false;
     // Neither read nor fill the cache: a cached manifest would show a stale
     // decision, and every update file would be written to disk twice.
     const DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD |
                         INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
-    request.reset(::HttpOpenRequestA(connection.get(), "GET", parts.object.c_str(), nullptr,
-                                     nullptr, nullptr, flags, 1));
-    if (!request) {
-        return finish(0);
+    request_.reset(::HttpOpenRequestA(connection_.get(), "GET", parts_.object.c_str(), nullptr,
+                                      nullptr, nullptr, flags, 1));
+    if (!request_) {
+        LogFailure("HttpOpenRequest", ::GetLastError(), url_);
+        return AttemptEnd::Broken;
     }
-    if (!::HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) {
-        return finish(0);
+    std::string headers;
+    if (offset > 0) {
+        char range[64];
+        std::snprintf(range, sizeof range, "Range: bytes=%llu-\r\n",
+                      static_cast<unsigned long long>(offset));
+        headers = std::string(range) + "If-Range: " + validator_ + "\r\n";
     }
+    if (!::HttpSendRequestA(request_.get(), headers.empty() ? nullptr : headers.c_str(),
+                            static_cast<DWORD>(headers.size()), nullptr, 0)) {
+        LogFailure("HttpSendRequest", ::GetLastError(), url_);
+        return AttemptEnd::Broken;
+    }
+    return TakeAnswer(offset);
+}
 
+AttemptEnd Transfer::TakeAnswer(std::uint64_t offset) {
     DWORD dwStateCode = 0;
     DWORD size = sizeof dwStateCode;
-    if (!::HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
-                          &dwStateCode, &size, nullptr) ||
-        dwStateCode != HTTP_STATUS_OK) {
-        return finish(0);
+    if (!::HttpQueryInfoA(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                          &dwStateCode, &size, nullptr)) {
+        LogFailure("HttpQueryInfo(status)", ::GetLastError(), url_);
+        return AttemptEnd::Broken;
     }
+    Reply reply;
+    reply.status = static_cast<int>(dwStateCode);
+    reply.hasRange = ParseContentRange(
+        QueryHeader(request_.get(), HTTP_QUERY_CONTENT_RANGE).c_str(), reply.range);
+    reply.validator = ChooseValidator(QueryHeader(request_.get(), HTTP_QUERY_ETAG),
+                                      QueryHeader(request_.get(), HTTP_QUERY_LAST_MODIFIED));
+    switch (JudgeReply(offset, validator_, haveLength_ ? announced_ : 0, reply)) {
+    case ReplyUse::Fail:
+        LogStatus("GET", dwStateCode, url_);
+        return AttemptEnd::Fail;
+    case ReplyUse::RefetchFromStart:
+        LogStatus("resumed GET could not continue the file and starts it over", dwStateCode, url_);
+        startOver_ = true;
+        return AttemptEnd::Refetch;
+    case ReplyUse::UseFromStart:
+        validator_ = reply.validator;
+        if (StartFile() == AttemptEnd::Fail) {
+            return AttemptEnd::Fail;
+        }
+        break;
+    case ReplyUse::Append:
+        break;
+    }
+    return ReadBody();
+}
 
-    localFile.reset(::CreateFileA(localPath, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!localFile) {
-        return finish(0);
+// A whole body is coming: the local file (created now, or emptied) and the
+// bar start from zero.
+AttemptEnd Transfer::StartFile() {
+    if (!localFile_) {
+        localFile_.reset(::CreateFileA(localPath_, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!localFile_) {
+            LogFailure("CreateFile", ::GetLastError(), localPath_);
+            return AttemptEnd::Fail;
+        }
+        buffer_.reset(new (std::nothrow) char[kReadBufferSize]);
+        if (!buffer_) {
+            LogFailure("new read buffer", ERROR_NOT_ENOUGH_MEMORY, url_);
+            return AttemptEnd::Fail;
+        }
+    } else {
+        if (::SetFilePointer(localFile_.get(), 0, nullptr, FILE_BEGIN) ==
+            INVALID_SET_FILE_POINTER) {
+            LogFailure("SetFilePointer", ::GetLastError(), localPath_);
+            return AttemptEnd::Fail;
+        }
+        if (!::SetEndOfFile(localFile_.get())) {
+            LogFailure("SetEndOfFile", ::GetLastError(), localPath_);
+            return AttemptEnd::Fail;
+        }
     }
 
     char szInfoBuffer[1000];
     std::memset(szInfoBuffer, 0, sizeof szInfoBuffer);
     DWORD dwInfoBufferSize = sizeof szInfoBuffer;
-    bool haveLength = ::HttpQueryInfoA(request.get(), HTTP_QUERY_CONTENT_LENGTH, szInfoBuffer,
+    bool haveLength = ::HttpQueryInfoA(request_.get(), HTTP_QUERY_CONTENT_LENGTH, szInfoBuffer,
                                        &dwInfoBufferSize, nullptr) != FALSE;
     szInfoBuffer[sizeof szInfoBuffer - 1] = '\0';
     const std::int32_t fileSize = ParseContentLength(szInfoBuffer);
-    std::uint64_t announced = 0;
-    haveLength = haveLength && ParseExactLength(szInfoBuffer, announced);
+    announced_ = 0;
+    haveLength_ = haveLength && ParseExactLength(szInfoBuffer, announced_);
 
-    buffer.reset(new (std::nothrow) char[kChunkSize]);
-    if (!buffer) {
-        return finish(0);
+    if (!shown_) {
+        shown_ = true;
+        if (showBar_) {
+            progress_.Show();
+            progress_.SetPos(0);
+        }
+    } else if (received_ > 0) {
+        progress_.SetPos(0);
     }
-    DWORD readCount = 0;
-    if (!::InternetReadFile(request.get(), buffer.get(), kChunkSize, &readCount)) {
-        return finish(0);
-    }
-
+    received_ = 0;
     const std::uint32_t steps = ProgressSteps(fileSize);
-    int position = 0;
-    if (showBar) {
-        progress.Show();
-        progress.SetPos(0);
+    if (static_cast<std::int32_t>(steps) > 0 && ProgressRangeUpper(steps) != rangeUpper_) {
+        rangeUpper_ = ProgressRangeUpper(steps);
+        progress_.SetRange(0, ProgressRangeUpper(steps));
     }
-    if (static_cast<std::int32_t>(steps) > 0) {
-        progress.SetRange(0, ProgressRangeUpper(steps));
-    }
+    return AttemptEnd::Done;
+}
 
-    std::uint64_t received = 0;
-    while (readCount > 0) {
+AttemptEnd Transfer::ReadBody() {
+    for (;;) {
+        const DWORD started = ::GetTickCount();
+        DWORD readCount = 0;
+        if (!::InternetReadFile(request_.get(), buffer_.get(), readSize_, &readCount)) {
+            const DWORD error = ::GetLastError();
+            if (Cancelled()) {
+                return AttemptEnd::Fail;
+            }
+            LogFailure("InternetReadFile", error, url_);
+            readSize_ = ReadSizeAfterBreak(readSize_);
+            return AttemptEnd::Broken;
+        }
+        if (readCount == 0) {
+            break;
+        }
         DWORD dwWrite = 0;
         // A failed or short write would leave a broken file that looks
         // complete: it fails the transfer.
-        if (!::WriteFile(localFile.get(), buffer.get(), readCount, &dwWrite, nullptr) ||
+        if (!::WriteFile(localFile_.get(), buffer_.get(), readCount, &dwWrite, nullptr) ||
             dwWrite != readCount) {
-            return finish(0);
+            LogFailure("WriteFile", ::GetLastError(), localPath_);
+            return AttemptEnd::Fail;
         }
-        received += readCount;
-        if (!::InternetReadFile(request.get(), buffer.get(), kChunkSize, &readCount)) {
-            return finish(0);
-        }
-        ++position;
-        progress.SetPos(position);
+        const std::uint64_t before = received_;
+        received_ += readCount;
+        ForEachStep(before, received_, [this](std::int32_t p) { progress_.SetPos(p); });
+        readSize_ = NextReadSize(readSize_, readCount, ::GetTickCount() - started);
     }
-    if (cancel != nullptr && cancel->Cancelled()) {
-        return finish(0);
+    if (Cancelled()) {
+        return AttemptEnd::Fail;
     }
     // A connection that closes early can look like the end of the body.
-    if (haveLength && received != announced) {
-        return finish(0);
+    if (haveLength_ && received_ != announced_) {
+        char note[96];
+        std::snprintf(note, sizeof note, "body ended after %llu of %llu bytes",
+                      static_cast<unsigned long long>(received_),
+                      static_cast<unsigned long long>(announced_));
+        LogNote(note, url_);
+        return received_ < announced_ ? AttemptEnd::Broken : AttemptEnd::Fail;
     }
-    return finish(1);
+    return AttemptEnd::Done;
+}
+
+}  // namespace
+
+int DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
+                 net::TransferCancel* cancel, const RetryPolicy& policy) {
+    InternetHandle session(
+        ::InternetOpenA("Tovane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session) {
+        LogFailure("InternetOpen", ::GetLastError(), url);
+        return 0;
+    }
+    DWORD connectTimeout = 2000;
+    DWORD connectRetries = 1;
+    // A link that stops sending is a break like a reset, and is taken up again.
+    DWORD receiveTimeout = 30000;
+    ::InternetSetOptionA(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectTimeout,
+                         sizeof connectTimeout);
+    ::InternetSetOptionA(session.get(), INTERNET_OPTION_CONNECT_RETRIES, &connectRetries,
+                         sizeof connectRetries);
+    ::InternetSetOptionA(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout,
+                         sizeof receiveTimeout);
+
+    CancelRegistration registration(cancel, session.get());
+    if (!registration.Registered()) {
+        return 0;
+    }
+    Transfer transfer(url, localPath, progress, showBar, cancel, registration);
+    const int result = transfer.Run(session.get(), policy);
+    if (registration.Finish()) {
+        transfer.Close(true);
+        session.reset();
+    } else {
+        transfer.Close(false);
+        session.release();
+    }
+    return result;
 }
 
 }  // namespace tovane

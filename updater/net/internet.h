@@ -23,6 +23,8 @@ using InternetHandle = kelvo::UniqueHandle<InternetHandleTraits>;
 // Shared between a transfer and whoever may cancel it.
 class TransferCancel {
 public:
+    TransferCancel() : cancelEvent_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
     // Closes the registered session, if any, and refuses every later one.
     void Cancel() noexcept {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -31,6 +33,27 @@ public:
             ::InternetCloseHandle(session_);
             session_ = nullptr;
             closedByCancel_ = true;
+        }
+        if (cancelEvent_) {
+            ::SetEvent(cancelEvent_.get());
+        }
+    }
+
+    // Waits between two attempts of a transfer; true when cancelled meanwhile.
+    bool WaitCancelled(DWORD ms) const noexcept {
+        if (!cancelEvent_) {
+            ::Sleep(ms);
+            return Cancelled();
+        }
+        return ::WaitForSingleObject(cancelEvent_.get(), ms) == WAIT_OBJECT_0 || Cancelled();
+    }
+
+    // Closes a handle under the registered session, unless Cancel() closed
+    // the session and so the handle with it: never closed twice.
+    void CloseUnlessCancelled(HINTERNET handle) noexcept {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!closedByCancel_) {
+            ::InternetCloseHandle(handle);
         }
     }
 
@@ -65,6 +88,7 @@ private:
     HINTERNET session_ = nullptr;
     bool cancelled_ = false;
     bool closedByCancel_ = false;
+    kelvo::unique_handle cancelEvent_;
 };
 
 }  // namespace tovane::net
