@@ -1,5 +1,6 @@
 # Build-time update source of the updater: host, optionally ":port". The base
-# URL is http:// + host + /UploadFile/Product_Soft/Kelvo/.
+# URL is http:// (https:// with TOVANE_UPDATE_HTTPS) + host +
+# /UploadFile/Product_Soft/Kelvo/.
 set(TOVANE_UPDATE_HOST "update.kelvo.com" CACHE STRING
     "Host (optionally host:port) of the update server that Tovane.exe checks")
 
@@ -26,5 +27,12 @@ string(LENGTH "${_name}" _len)
 if(_len GREATER 253)
   message(FATAL_ERROR "TOVANE_UPDATE_HOST '${_host}': host name longer than 253 characters")
 endif()
-set(TOVANE_BASE_URL "http://${_host}/UploadFile/Product_Soft/Kelvo/")
+option(TOVANE_UPDATE_HTTPS
+       "Fetch updates over https (certificate checked, no redirect to http)" OFF)
+if(TOVANE_UPDATE_HTTPS)
+  set(_scheme https)
+else()
+  set(_scheme http)
+endif()
+set(TOVANE_BASE_URL "${_scheme}://${_host}/UploadFile/Product_Soft/Kelvo/")
 message(STATUS "Tovane update base URL: ${TOVANE_BASE_URL}")

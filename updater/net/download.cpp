@@ -27,10 +27,14 @@ struct UrlParts {
     std::string server;
     std::string object;
     INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
+    bool secure = false;  // https: TLS, with the certificate checked
 };
 
-// Host, port and object of the URL. Whatever the scheme, the request goes
-// out as plain HTTP to that host and port.
+// Redirects followed for one file; a server that sends more is broken.
+const int kMaxRedirects = 5;
+
+// Scheme, host, port and object of the URL. Any scheme but https goes out
+// as plain HTTP to that host and port.
 bool SplitUrl(const char* url, UrlParts& parts) {
     char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
     char path[INTERNET_MAX_PATH_LENGTH + 1] = {};
@@ -51,8 +55,35 @@ bool SplitUrl(const char* url, UrlParts& parts) {
     if (parts.object.empty()) {
         parts.object = "/";
     }
-    parts.port = uc.nPort != 0 ? uc.nPort : INTERNET_DEFAULT_HTTP_PORT;
+    parts.secure = uc.nScheme == INTERNET_SCHEME_HTTPS;
+    const INTERNET_PORT defaultPort =
+        parts.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+    parts.port = uc.nPort != 0 ? uc.nPort : defaultPort;
     return true;
+}
+
+bool IsRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The errors of a TLS connection that no second try mends: the server's
+// certificate (authority, name, dates, revocation) or the handshake itself.
+bool IsSecurityFailure(DWORD error) {
+    switch (error) {
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+    case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Keeps the session registered with the canceller for the transfer's life.
@@ -71,12 +102,13 @@ public:
         }
         return ownsHandles_;
     }
-    // Closes one request between two attempts, unless a cancel closed it.
-    void CloseRequest(InternetHandle& request) {
+    // Closes a request or connection between two attempts, unless a cancel
+    // closed it with the session.
+    void CloseUnderSession(InternetHandle& handle) {
         if (cancel_ != nullptr) {
-            cancel_->CloseUnlessCancelled(request.release());
+            cancel_->CloseUnlessCancelled(handle.release());
         } else {
-            request.reset();
+            handle.reset();
         }
     }
 
@@ -97,7 +129,7 @@ std::string QueryHeader(HINTERNET request, DWORD info) {
     return text;
 }
 
-enum class AttemptEnd { Done, Broken, Refetch, Fail };
+enum class AttemptEnd { Done, Broken, Refetch, Redirected, Fail };
 
 // One file: its handles, what is in the local file so far and which version
 // of the body that is.
@@ -132,6 +164,8 @@ private:
     AttemptEnd TakeAnswer(std::uint64_t offset);
     AttemptEnd StartFile();
     AttemptEnd ReadBody();
+    AttemptEnd FollowRedirect();
+    bool Connect(HINTERNET session);
 
     const char* url_;
     const char* localPath_;
@@ -155,17 +189,29 @@ private:
     bool shown_ = false;
     int rangeUpper_ = -1;  // last range upper set on the bar
     std::uint32_t readSize_ = kFirstReadSize;
+    HINTERNET session_ = nullptr;
+    std::string currentUrl_;  // where the last redirect led; the URL asked for at first
+    int redirects_ = 0;
 };
+
+bool Transfer::Connect(HINTERNET session) {
+    connection_.reset(::InternetConnectA(session, parts_.server.c_str(), parts_.port, nullptr,
+                                         nullptr, INTERNET_SERVICE_HTTP, 0, 1));
+    if (!connection_) {
+        LogFailure("InternetConnect", ::GetLastError(), currentUrl_.c_str());
+        return false;
+    }
+    return true;
+}
 
 int Transfer::Run(HINTERNET session, const RetryPolicy& policy) {
     if (!SplitUrl(url_, parts_)) {
         LogFailure("InternetCrackUrl", ::GetLastError(), url_);
         return 0;
     }
-    connection_.reset(::InternetConnectA(session, parts_.server.c_str(), parts_.port, nullptr,
-                                         nullptr, INTERNET_SERVICE_HTTP, 0, 1));
-    if (!connection_) {
-        LogFailure("InternetConnect", ::GetLastError(), url_);
+    session_ = session;
+    currentUrl_ = url_;
+    if (!Connect(session)) {
         return 0;
     }
     RetryBudget budget(policy);
@@ -176,6 +222,9 @@ int Transfer::Run(HINTERNET session, const RetryPolicy& policy) {
         }
         if (end == AttemptEnd::Fail || Cancelled()) {
             return 0;
+        }
+        if (end == AttemptEnd::Redirected) {
+            continue;  // at once, and not counted as a break
         }
         const bool progressed = received_ > farthest_;
         if (progressed) {
@@ -200,7 +249,7 @@ int Transfer::Run(HINTERNET session, const RetryPolicy& policy) {
         if (cancelled) {
             return 0;
         }
-        registration_.CloseRequest(request_);
+        registration_.CloseUnderSession(request_);
     }
 }
 
@@ -210,8 +259,14 @@ AttemptEnd Transfer::Attempt() {
     startOver_ = false;
     // Neither read nor fill the cache: a cached manifest would show a stale
     // decision, and every update file would be written to disk twice.
-    const DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD |
-                        INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+    DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD |
+                  INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+    if (parts_.secure) {
+        // Certificate errors stay errors (no INTERNET_FLAG_IGNORE_CERT_*).
+        // Redirects are followed here, not by WinInet, which would follow
+        // one to plain http even when told not to.
+        flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    }
     request_.reset(::HttpOpenRequestA(connection_.get(), "GET", parts_.object.c_str(), nullptr,
                                       nullptr, nullptr, flags, 1));
     if (!request_) {
@@ -227,10 +282,42 @@ AttemptEnd Transfer::Attempt() {
     }
     if (!::HttpSendRequestA(request_.get(), headers.empty() ? nullptr : headers.c_str(),
                             static_cast<DWORD>(headers.size()), nullptr, 0)) {
-        LogFailure("HttpSendRequest", ::GetLastError(), url_);
-        return AttemptEnd::Broken;
+        const DWORD error = ::GetLastError();
+        LogFailure("HttpSendRequest", error, currentUrl_.c_str());
+        return IsSecurityFailure(error) ? AttemptEnd::Fail : AttemptEnd::Broken;
     }
     return TakeAnswer(offset);
+}
+
+// Only a secure request sees a redirect: it is followed to https only.
+AttemptEnd Transfer::FollowRedirect() {
+    const std::string location = QueryHeader(request_.get(), HTTP_QUERY_LOCATION);
+    char target[INTERNET_MAX_URL_LENGTH + 1] = {};
+    DWORD length = sizeof target - 1;
+    if (location.empty() ||
+        !::InternetCombineUrlA(currentUrl_.c_str(), location.c_str(), target, &length, 0)) {
+        LogFailure("InternetCombineUrl(redirect)", ::GetLastError(), currentUrl_.c_str());
+        return AttemptEnd::Fail;
+    }
+    UrlParts next;
+    if (!SplitUrl(target, next)) {
+        LogFailure("InternetCrackUrl(redirect)", ::GetLastError(), target);
+        return AttemptEnd::Fail;
+    }
+    if (!next.secure) {
+        LogNote("redirect away from https refused", target);
+        return AttemptEnd::Fail;
+    }
+    if (++redirects_ > kMaxRedirects) {
+        LogNote("too many redirects", target);
+        return AttemptEnd::Fail;
+    }
+    LogNote("redirected", target);
+    registration_.CloseUnderSession(request_);
+    registration_.CloseUnderSession(connection_);
+    parts_ = next;
+    currentUrl_ = target;
+    return Connect(session_) ? AttemptEnd::Redirected : AttemptEnd::Fail;
 }
 
 AttemptEnd Transfer::TakeAnswer(std::uint64_t offset) {
@@ -240,6 +327,9 @@ AttemptEnd Transfer::TakeAnswer(std::uint64_t offset) {
                           &dwStateCode, &size, nullptr)) {
         LogFailure("HttpQueryInfo(status)", ::GetLastError(), url_);
         return AttemptEnd::Broken;
+    }
+    if (parts_.secure && IsRedirect(dwStateCode)) {
+        return FollowRedirect();
     }
     Reply reply;
     reply.status = static_cast<int>(dwStateCode);
