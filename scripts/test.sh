@@ -31,6 +31,8 @@ section "fuzz targets of the trust parsers (libFuzzer, ${KELVO_FUZZ_SECONDS:-10}
 arch=$("$root/scripts/wine-arch.sh")
 port=$("$root/scripts/free-port.sh")
 host="127.0.0.1:$port"
+# The https update tests' server port, built into their variant of the updater.
+tls_port=$("$root/scripts/free-port.sh")
 
 # The x86_64 tree first: its library flavour joins the i686 package. Where
 # 32-bit Wine runs, only that flavour and its HID tests are built (the updater
@@ -39,7 +41,7 @@ host="127.0.0.1:$port"
 section "x86_64 build: the 64-bit Qorinhid.dll flavour"
 cmake -S "$root" -B "$build/x86_64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DKELVO_WERROR=ON -DTOVANE_UPDATE_HOST="$host" \
-    >"$build/logs/x86_64-configure.log" 2>&1 || { cat "$build/logs/x86_64-configure.log"; exit 1; }
+    -DKELVO_TLS_TEST_PORT="$tls_port" >"$build/logs/x86_64-configure.log" 2>&1 || { cat "$build/logs/x86_64-configure.log"; exit 1; }
 if [ "$arch" = win32 ]; then
     cmake --build "$build/x86_64" -j "$jobs" --target qorinhid_flavour
 else
@@ -62,7 +64,8 @@ i686_wine=OFF
 [ "$arch" = win32 ] && i686_wine=ON
 cmake -S "$root" -B "$build/i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DKELVO_WERROR=ON -DKELVO_WINE_TESTS=$i686_wine \
-    -DTOVANE_UPDATE_HOST="$host" -DKELVO_X64_BUILD_DIR="$build/x86_64" \
+    -DTOVANE_UPDATE_HOST="$host" -DKELVO_TLS_TEST_PORT="$tls_port" \
+    -DKELVO_X64_BUILD_DIR="$build/x86_64" \
     -DKELVO_SIGN_CERT="$signing/cert.pem" -DKELVO_SIGN_KEY="$signing/key.pem" \
     -DKELVO_SIGN_TEST_CA="$signing/cert.pem" >"$build/logs/i686-configure.log" 2>&1 ||
     { cat "$build/logs/i686-configure.log"; exit 1; }

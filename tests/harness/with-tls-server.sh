@@ -3,12 +3,21 @@
 # afterwards. Makes, in STATE, a test CA with a certificate for "localhost",
 # a second (untrusted) CA with another one for "localhost", and one of the
 # first CA for another name. Nothing of it leaves STATE.
-#   with-tls-server.sh STATE command...
-# The command sees KELVO_TLS_ROOT (the served folder), KELVO_TLS_CA (the
+#   with-tls-server.sh STATE [--switch-port PORT] command...
+# The command sees KELVO_TLS_ROOT and KELVO_HTTP_ROOT (both the served
+# folder, the latter for the updater's test fixture), KELVO_TLS_CA (the
 # test CA, DER), and KELVO_TLS_PORT_GOOD, _UNTRUSTED, _WRONGNAME, _PLAIN.
+# With --switch-port, PORT serves the certificate named in
+# KELVO_TLS_ROOT/tls.mode (good, untrusted, wrongname) or, for "redirect",
+# sends each request on to plain http (tls_server.py).
 set -eu
 state=$1
 shift
+switch=
+if [ "${1:-}" = --switch-port ]; then
+    switch="--switch-port $2"
+    shift 2
+fi
 here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$state"
 mkdir -p "$state/root"
@@ -33,7 +42,8 @@ cert untrusted other-ca localhost
 cert wrongname ca wrong.example
 openssl x509 -in "$state/ca.pem" -outform DER -out "$state/ca.der"
 
-python3 "$here/tls_server.py" --root "$state/root" --port-file "$state/ports" \
+# shellcheck disable=SC2086
+python3 "$here/tls_server.py" --root "$state/root" --port-file "$state/ports" $switch \
     --cert "good=$state/good.pem,$state/good.key" \
     --cert "untrusted=$state/untrusted.pem,$state/untrusted.key" \
     --cert "wrongname=$state/wrongname.pem,$state/wrongname.key" >"$state/server.log" 2>&1 &
@@ -51,11 +61,12 @@ while [ ! -s "$state/ports" ]; do
 done
 port() { sed -n "s/^$1=//p" "$state/ports"; }
 KELVO_TLS_ROOT=$state/root
+KELVO_HTTP_ROOT=$state/root
 KELVO_TLS_CA=$state/ca.der
 KELVO_TLS_PORT_GOOD=$(port good)
 KELVO_TLS_PORT_UNTRUSTED=$(port untrusted)
 KELVO_TLS_PORT_WRONGNAME=$(port wrongname)
 KELVO_TLS_PORT_PLAIN=$(port plain)
-export KELVO_TLS_ROOT KELVO_TLS_CA KELVO_TLS_PORT_GOOD KELVO_TLS_PORT_UNTRUSTED \
+export KELVO_TLS_ROOT KELVO_HTTP_ROOT KELVO_TLS_CA KELVO_TLS_PORT_GOOD KELVO_TLS_PORT_UNTRUSTED \
     KELVO_TLS_PORT_WRONGNAME KELVO_TLS_PORT_PLAIN
 "$@"

@@ -4,13 +4,13 @@
 // plain http.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <wincrypt.h>
 
 #include <string>
 
 #include "net/download.h"
 #include "net/transfer_log.h"
 #include "support/driver.h"
+#include "support/test_ca.h"
 
 namespace kelvo::test {
 namespace {
@@ -27,18 +27,8 @@ const char kBody[] = "Kelvo over TLS\r\n";
 class HttpsTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // The test CA joins the ROOT store of this run's prefix, never the
-        // host's: WinInet takes the prefix's store for its checks.
-        std::string der;
-        ASSERT_TRUE(ReadFile(WinPath(Env("KELVO_TLS_CA")), der)) << "run under with-tls-server.sh";
-        HCERTSTORE store = ::CertOpenSystemStoreA(0, "ROOT");
-        ASSERT_NE(store, nullptr) << ::GetLastError();
-        BOOL added = ::CertAddEncodedCertificateToStore(
-            store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-            static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-        DWORD error = ::GetLastError();
-        ::CertCloseStore(store, 0);
-        ASSERT_TRUE(added) << "CertAddEncodedCertificateToStore failed: " << error;
+        std::string error;
+        ASSERT_TRUE(TrustTestCa(&error)) << error;
     }
 
     void SetUp() override {
