@@ -4,7 +4,9 @@
 // told why. The same update signed correctly, by either key, installs.
 #include "tovane_fixture.h"
 
+#include <ostream>
 #include <string>
+#include <vector>
 
 namespace kelvo::test {
 namespace {
@@ -118,6 +120,8 @@ struct TamperRow {
     // What the user reads in the status box and, for a file, the message box.
     const char* expected;
 };
+
+void PrintTo(const TamperRow& row, std::ostream* os) { *os << row.name; }
 
 class TamperRowTest : public TamperTest, public ::testing::WithParamInterface<TamperRow> {};
 
