@@ -466,15 +466,13 @@ bool CTovaneFileDlg::TakeVerifiedManifest(const std::string& downloaded, bool si
     ::DeleteFileA(signaturePath.c_str());
     ::DeleteFileA(downloaded.c_str());
 
-    long error = 0;
-    tovane::trust::ManifestCheck check =
-        readable ? tovane::trust::VerifyManifest(manifest.data(), manifest.size(), signature.data(),
-                                                 signature.size(), &error)
-                 : tovane::trust::ManifestCheck::kSignatureMissing;
     if (!readable) {
         SetStatus(UnverifiedMessage("it could not be read").c_str());
         return false;
     }
+    long error = 0;
+    tovane::trust::ManifestCheck check = tovane::trust::VerifyManifest(
+        manifest.data(), manifest.size(), signature.data(), signature.size(), &error);
     if (check != tovane::trust::ManifestCheck::kVerified) {
         std::string reason = tovane::trust::ToString(check);
         if (check == tovane::trust::ManifestCheck::kCryptoFailure) {
@@ -531,6 +529,10 @@ int CTovaneFileDlg::RunInstallation() {
     std::vector<HANDLE> sources;
     for (int i = 0; i < n; ++i) {
         const std::string& name = m_vecFiles[i];
+        if (name.empty()) {
+            sources.push_back(nullptr);  // an empty entry installs nothing
+            continue;
+        }
         held.emplace_back(::CreateFileA((m_strTempDir + name).c_str(), GENERIC_READ,
                                         FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));

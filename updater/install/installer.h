@@ -29,7 +29,7 @@ struct InstallRequest {
     // When given, parallel to `names`: open handles of the downloads, each
     // copied from its start instead of opening sourceFolder + name again,
     // so that what was checked through the handle is what is installed.
-    // They stay the caller's to close.
+    // They stay the caller's to close; a null one means "by path".
     std::vector<HANDLE> sources;
     std::string versionFileName;  // "Version.ini"
     std::uint32_t mainVer = 0;
