@@ -75,12 +75,15 @@ protected:
 };
 
 struct SignedRow {
+    const char* name;
     const char* folder;
 };
 
+void PrintTo(const SignedRow& row, std::ostream* os) { *os << row.folder; }
+
 class SignedUpdateTest : public TamperTest, public ::testing::WithParamInterface<SignedRow> {};
 
-TEST_P(SignedUpdateTest, InstallsWithEitherBuiltInKey) {
+TEST_P(SignedUpdateTest, InstallsWhenSignedByABuiltInKey) {
     Serve(GetParam().folder);
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
@@ -106,9 +109,11 @@ TEST_P(SignedUpdateTest, InstallsWithEitherBuiltInKey) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, SignedUpdateTest,
-                         ::testing::Values(SignedRow{"signed-first"}, SignedRow{"signed-second"}),
+                         ::testing::Values(SignedRow{"First", "signed-first"},
+                                           SignedRow{"Second", "signed-second"},
+                                           SignedRow{"Utf8Manifest", "signed-utf8"}),
                          [](const ::testing::TestParamInfo<SignedRow>& info) {
-                             return std::string(info.param.folder[7] == 'f' ? "First" : "Second");
+                             return std::string(info.param.name);
                          });
 
 struct TamperRow {

@@ -61,6 +61,10 @@ def case(name, version=good, sig=good_sig, served=None):
 
 case("signed-first")
 case("signed-second", sig=sign(good, second))
+# The updater rewrites a UTF-8 manifest as UTF-16 before it reads it: the
+# signature is over the bytes served, the check of its copy over the rewrite.
+utf8 = b"\xef\xbb\xbf" + good
+case("signed-utf8", version=utf8, sig=sign(utf8, first))
 changed = bytearray(good)
 changed[good.index(b"signed")] ^= 0x20  # "Signed"
 case("manifest-byte-changed", version=bytes(changed))
