@@ -2,7 +2,9 @@
 # Builds everything and runs every test: the native logic tests under the
 # sanitizers, the checks of the shipped 32-bit binaries and of the release
 # package (signed with a throw-away certificate), and the Wine tests, the
-# 64-bit library flavour's under a 64-bit prefix of its own.
+# 64-bit library flavour's under a 64-bit prefix of its own. The trees are
+# built without update keys (the demo builds the same trees with its own):
+# the tamper tests bring their keyed updater along.
 #   scripts/test.sh            (build trees under build/)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,7 +43,8 @@ tls_port=$("$root/scripts/free-port.sh")
 section "x86_64 build: the 64-bit Qorinhid.dll flavour"
 cmake -S "$root" -B "$build/x86_64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DKELVO_WERROR=ON -DTOVANE_UPDATE_HOST="$host" \
-    -DKELVO_TLS_TEST_PORT="$tls_port" >"$build/logs/x86_64-configure.log" 2>&1 || { cat "$build/logs/x86_64-configure.log"; exit 1; }
+    -DKELVO_TLS_TEST_PORT="$tls_port" -DTOVANE_UPDATE_PUBLIC_KEYS= \
+    >"$build/logs/x86_64-configure.log" 2>&1 || { cat "$build/logs/x86_64-configure.log"; exit 1; }
 if [ "$arch" = win32 ]; then
     cmake --build "$build/x86_64" -j "$jobs" --target qorinhid_flavour
 else
@@ -65,7 +68,7 @@ i686_wine=OFF
 cmake -S "$root" -B "$build/i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DKELVO_WERROR=ON -DKELVO_WINE_TESTS=$i686_wine \
     -DTOVANE_UPDATE_HOST="$host" -DKELVO_TLS_TEST_PORT="$tls_port" \
-    -DKELVO_X64_BUILD_DIR="$build/x86_64" \
+    -DKELVO_X64_BUILD_DIR="$build/x86_64" -DTOVANE_UPDATE_PUBLIC_KEYS= \
     -DKELVO_SIGN_CERT="$signing/cert.pem" -DKELVO_SIGN_KEY="$signing/key.pem" \
     -DKELVO_SIGN_TEST_CA="$signing/cert.pem" >"$build/logs/i686-configure.log" 2>&1 ||
     { cat "$build/logs/i686-configure.log"; exit 1; }

@@ -19,6 +19,8 @@
 #include "profile_read.h"
 #include "version_rule.h"
 #include "res/resource.h"
+#include "text_encoding.h"
+#include "trust/verify.h"
 #include "ui/application.h"
 #include "ui/text.h"
 
@@ -65,6 +67,61 @@ bool QueryFolder(DWORD(WINAPI* query)(DWORD, LPSTR), char (&buffer)[MAX_PATH + 1
         return false;
     }
     return true;
+}
+
+// A manifest is a few kilobytes: anything this large is refused unread.
+constexpr LONGLONG kMaxManifestBytes = 4 << 20;
+
+// Reads a file whole through a handle that shares reading only: while it is
+// open no one can write to the file, rename or delete it. `handle` stays
+// open for the caller to hold or let go.
+bool ReadFileHeld(const std::string& path, kelvo::unique_hfile* handle, std::string* bytes) {
+    bytes->clear();
+    handle->reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!*handle || !::GetFileSizeEx(handle->get(), &size) || size.QuadPart > kMaxManifestBytes) {
+        return false;
+    }
+    bytes->resize(static_cast<std::size_t>(size.QuadPart));
+    std::size_t done = 0;
+    while (done < bytes->size()) {
+        DWORD got = 0;
+        if (!::ReadFile(handle->get(), &(*bytes)[done], static_cast<DWORD>(bytes->size() - done),
+                        &got, nullptr) ||
+            got == 0) {
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+bool WriteNewFile(const std::string& path, const std::string& bytes) {
+    kelvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    DWORD written = 0;
+    return file &&
+           (bytes.empty() || (::WriteFile(file.get(), bytes.data(),
+                                          static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                              written == bytes.size()));
+}
+
+// What PrepareManifestForReading makes of these bytes when it rewrites them:
+// a UTF-8 manifest becomes UTF-16 with its byte-order mark.
+std::string PreparedBytes(const std::string& bytes) {
+    tovane::ManifestBytes manifest = tovane::ClassifyManifest(bytes);
+    if (manifest.encoding != tovane::ManifestEncoding::Utf8) {
+        return bytes;
+    }
+    std::wstring text =
+        L"\uFEFF" + kelvo::ui::WideFromCodePage(manifest.body, tovane::kUtf8CodePage);
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+std::string UnverifiedMessage(const char* reason) {
+    return std::string("The update information from the server could not be verified (") + reason +
+           "). No update is offered.";
 }
 
 }  // namespace
@@ -243,7 +300,8 @@ int CTovaneFileDlg::StartWorker(std::int8_t mode) {
     m_nMode = mode;
     std::vector<tovane::DownloadItem> items;
     if (mode == tovane::kCheckJob) {
-        items.push_back(tovane::ManifestDownload(m_strUrl, m_strTempDir, m_strVerName));
+        items = tovane::CheckDownloads(m_strUrl, m_strTempDir, m_strVerName,
+                                       tovane::trust::HasBuiltInKey());
     } else {
         items = tovane::UpdateDownloads(m_strUrl, m_strTempDir, m_vecFiles);
     }
@@ -307,11 +365,36 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
     // A manifest that did not arrive this time is not read, even if an older
     // file stands at the path: that would be a stale decision.
     bool arrived = !m_results.empty() && m_results.front().ok;
-    m_results.clear();
     if (!arrived) {
         ::DeleteFileA(cstrFilePath.c_str());
     }
+    // With a key built in nothing of the manifest is read before its bytes
+    // verify, and then only a copy of exactly those bytes is read.
+    const bool keyed = tovane::trust::HasBuiltInKey();
+    bool signatureArrived = m_results.size() > 1 && m_results[1].ok;
+    m_results.clear();
+    std::string verified;
+    if (keyed && arrived &&
+        !TakeVerifiedManifest(cstrFilePath, signatureArrived, &cstrFilePath, &verified)) {
+        return 0;
+    }
+    if (keyed && !arrived) {
+        ::DeleteFileA((cstrFilePath + ".sig").c_str());
+    }
     const tovane::ManifestEncoding encoding = kelvo::ui::PrepareManifestForReading(cstrFilePath);
+    // Held without write sharing while the profile calls read the copy, and
+    // checked to still be the verified bytes (as rewritten above).
+    kelvo::unique_hfile held;
+    if (keyed && arrived) {
+        std::string now;
+        if (!ReadFileHeld(cstrFilePath, &held, &now) ||
+            (now != verified && now != PreparedBytes(verified))) {
+            held.reset();
+            ::DeleteFileA(cstrFilePath.c_str());
+            SetStatus(UnverifiedMessage("changed after it was verified").c_str());
+            return 0;
+        }
+    }
 
     // Read whole, or refused: a list cut short would install part of an
     // update and record it as complete.
@@ -326,7 +409,16 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
         m_vecFiles.insert(m_vecFiles.end(), entries.begin(), entries.end());
         m_nNewMainVer = ReadProfileNumber("Kelvo", "MainVer", cstrFilePath);
         m_nNewSubVer = ReadProfileNumber("Kelvo", "SubVer", cstrFilePath);
+        m_filesValues.clear();
+        for (const std::string& name : entries) {
+            std::string value;
+            if (!name.empty() &&
+                tovane::trust::ReadFilesValue(cstrFilePath.c_str(), name.c_str(), value)) {
+                m_filesValues[name] = value;
+            }
+        }
     }
+    held.reset();
     ::DeleteFileA(cstrFilePath.c_str());
 
     if (!whole) {
@@ -355,6 +447,54 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
     return 0;
 }
 
+bool CTovaneFileDlg::TakeVerifiedManifest(const std::string& downloaded, bool signatureArrived,
+                                          std::string* readPath, std::string* verified) {
+    // Read once each, through handles no one else can write through; only
+    // these bytes are verified and used.
+    std::string manifest;
+    std::string signature;
+    kelvo::unique_hfile handle;
+    bool readable = ReadFileHeld(downloaded, &handle, &manifest);
+    handle.reset();
+    const std::string signaturePath = downloaded + ".sig";
+    // A signature whose transfer failed is missing, whatever a file at the
+    // path may still hold.
+    if (signatureArrived && !ReadFileHeld(signaturePath, &handle, &signature)) {
+        signature.clear();
+    }
+    handle.reset();
+    ::DeleteFileA(signaturePath.c_str());
+    ::DeleteFileA(downloaded.c_str());
+
+    if (!readable) {
+        SetStatus(UnverifiedMessage("it could not be read").c_str());
+        return false;
+    }
+    long error = 0;
+    tovane::trust::ManifestCheck check = tovane::trust::VerifyManifest(
+        manifest.data(), manifest.size(), signature.data(), signature.size(), &error);
+    if (check != tovane::trust::ManifestCheck::kVerified) {
+        std::string reason = tovane::trust::ToString(check);
+        if (check == tovane::trust::ManifestCheck::kCryptoFailure) {
+            char code[32];
+            std::snprintf(code, sizeof code, " 0x%08lX", static_cast<unsigned long>(error));
+            reason += code;
+        }
+        SetStatus(UnverifiedMessage(reason.c_str()).c_str());
+        return false;
+    }
+    // The profile calls read by path: they get a file of the updater's own,
+    // written from the verified bytes, never the download.
+    *readPath = m_strTempDir + m_strVerName + ".verified.ini";
+    if (!WriteNewFile(*readPath, manifest)) {
+        ::DeleteFileA(readPath->c_str());
+        SetStatus(UnverifiedMessage("no copy could be written to the temporary folder").c_str());
+        return false;
+    }
+    *verified = std::move(manifest);
+    return true;
+}
+
 bool CTovaneFileDlg::RecoverInterruptedInstall() {
     tovane::Win32ProductControl control(GetSafeHwnd());
     tovane::RecoveryResult recovery = tovane::RecoverInterruptedInstall(m_strAppDir, control);
@@ -380,10 +520,51 @@ int CTovaneFileDlg::RunInstallation() {
         }
     }
 
+    // Each download is checked against its [Files] entry through a handle
+    // that shares reading only, and the installer copies from that same
+    // handle: the bytes checked are the bytes installed. All are checked
+    // before the product is stopped.
+    const bool required = tovane::trust::HasBuiltInKey();
+    std::vector<kelvo::unique_hfile> held;
+    std::vector<HANDLE> sources;
+    for (int i = 0; i < n; ++i) {
+        const std::string& name = m_vecFiles[i];
+        if (name.empty()) {
+            sources.push_back(nullptr);  // an empty entry installs nothing
+            continue;
+        }
+        held.emplace_back(::CreateFileA((m_strTempDir + name).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        DWORD error = ::GetLastError();
+        tovane::trust::FileCheck check = tovane::trust::FileCheck::kReadFailed;
+        if (held.back()) {
+            auto value = m_filesValues.find(name);
+            check = tovane::trust::CheckFile(
+                held.back().get(), value != m_filesValues.end() ? value->second.c_str() : nullptr,
+                required, &error);
+        }
+        if (check != tovane::trust::FileCheck::kMatch &&
+            check != tovane::trust::FileCheck::kNotRequired) {
+            std::string reason = tovane::trust::ToString(check);
+            if (check == tovane::trust::FileCheck::kReadFailed) {
+                reason += ", error " + std::to_string(error);
+            }
+            std::string message = "The update file \"" + name +
+                                  "\" does not match the update information (" + reason +
+                                  "). Nothing was changed; please try the update again later.";
+            SetStatus(message.c_str());
+            kelvo::ui::MessageBoxGbk(GetSafeHwnd(), message.c_str(), "Update", MB_ICONERROR);
+            return 1;
+        }
+        sources.push_back(held.back().get());
+    }
+
     tovane::InstallRequest request;
     request.programFolder = m_strAppDir;
     request.sourceFolder = m_strTempDir;
     request.names.assign(m_vecFiles.begin(), m_vecFiles.begin() + n);
+    request.sources = std::move(sources);
     request.versionFileName = m_strVerName + ".ini";
     request.mainVer = m_nNewMainVer;
     request.subVer = m_nNewSubVer;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,11 @@ protected:
     int RunInstallation();
     // An installation cut short by a crash is put right before anything else.
     bool RecoverInterruptedInstall();
+    // With a key built in: the downloaded manifest verified against its
+    // signature, then copied to a file of the updater's own that the
+    // profile calls read; false (status box set) when it is refused.
+    bool TakeVerifiedManifest(const std::string& downloaded, bool signatureArrived,
+                              std::string* readPath, std::string* verified);
     void OnWorkerDone();
     void ReportMissingFolder(const char* which, DWORD error);
     // Cancels a running job and waits a bounded time for its thread.
@@ -50,6 +56,9 @@ protected:
     std::string m_strAppDir;
     std::string m_strTempDir;
     std::vector<std::string> m_vecFiles;
+    // The [Files] value of each listed name that has one, read together
+    // with the list from the (verified) manifest, which is gone afterwards.
+    std::map<std::string, std::string> m_filesValues;
     std::string m_strUrl;
     std::string m_strVerName;
     std::int8_t m_nMode = 0;

@@ -10,8 +10,11 @@ import re
 import subprocess
 import sys
 
+# bcrypt.dll: the signature and file checks go through the system's CNG
+# (Windows Vista and later), never crypto code of our own.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "wininet.dll",
-               "psapi.dll", "shell32.dll", "ws2_32.dll", "advapi32.dll", "msvcrt.dll"}
+               "psapi.dll", "shell32.dll", "ws2_32.dll", "advapi32.dll", "msvcrt.dll",
+               "bcrypt.dll"}
 
 
 def main():
@@ -35,7 +38,8 @@ def main():
     foreign = sorted(imports - SYSTEM_DLLS)
     if foreign:
         failures.append("imports DLLs that are not part of Windows: %s" % ", ".join(foreign))
-    for needed in ("kernel32.dll", "user32.dll", "comctl32.dll", "wininet.dll", "psapi.dll"):
+    for needed in ("kernel32.dll", "user32.dll", "comctl32.dll", "wininet.dll", "psapi.dll",
+                   "bcrypt.dll"):
         if needed not in imports:
             failures.append("does not import %s" % needed)
 

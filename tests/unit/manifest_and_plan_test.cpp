@@ -28,6 +28,30 @@ TEST(DownloadPlan, PlainConcatenationOfBaseAndName) {
     EXPECT_EQ(items[3].localPath, temp);
 }
 
+TEST(DownloadPlan, CheckJobFetchesTheSignatureOnlyWithAKey) {
+    const std::string base = "http://h/UploadFile/Product_Soft/Kelvo/";
+    const std::string temp = "C:\\Temp\\";
+    struct {
+        bool withSignature;
+        std::vector<std::pair<std::string, std::string>> expected;  // url, local path
+    } const cases[] = {
+        {false, {{base + "Version.txt", temp + "Version.ini"}}},
+        {true,
+         {{base + "Version.txt", temp + "Version.ini"},
+          {base + "Version.txt.sig", temp + "Version.ini.sig"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.withSignature ? "with a key" : "without a key");
+        auto items = tovane::CheckDownloads(base, temp, "Version", c.withSignature);
+        ASSERT_EQ(items.size(), c.expected.size());
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            EXPECT_EQ(items[i].url, c.expected[i].first);
+            EXPECT_EQ(items[i].localPath, c.expected[i].second);
+            EXPECT_TRUE(items[i].name.empty()) << "the check job's items are no listed files";
+        }
+    }
+}
+
 TEST(ProgressArithmetic, StepsAndSixteenBitRange) {
     EXPECT_EQ(tovane::ProgressSteps(25600), 2u);  // two and a half chunks
     EXPECT_EQ(tovane::ProgressSteps(10239), 0u);

@@ -181,6 +181,23 @@ INSTANTIATE_TEST_SUITE_P(
                       Scenario{"StillSavingAfterClose", "saving", true, true, true, true}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
+TEST_F(InstallTest, WithoutAKeyAFilesEntryThatIsThereIsStillChecked) {
+    PublishUpdate("a.dll?Kelvo.exe?");
+    std::string manifest;
+    ASSERT_TRUE(ReadFile(updateFolder_ + "\\Version.txt", manifest));
+    // a.dll's size is right, its digest is of other bytes; Kelvo.exe has none.
+    Publish("Version.txt", manifest + "[Files]\r\na.dll=5 " + std::string(64, '0') + "\r\n");
+    MessageBoxSeen box = RunUpdate();
+    ASSERT_NE(box.hwnd, nullptr);
+    EXPECT_EQ(box.text,
+              "The update file \"a.dll\" does not match the update information (hash "
+              "mismatch). Nothing was changed; please try the update again later.");
+    AnswerMessageBox(box, IDOK);
+    EXPECT_FALSE(FileExists(programDir_ + "\\a.dll"));
+    EXPECT_FALSE(FileExists(programDir_ + "\\Kelvo.exe"));
+    EXPECT_NE(InstalledVersion().find("MainVer=1"), std::string::npos) << InstalledVersion();
+}
+
 TEST_F(InstallTest, ListWithoutFinalQuestionMarkLeavesTheLastFileOut) {
     PublishUpdate("a.dll?b.dat");
     MessageBoxSeen box = RunUpdate();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/unique_handle.h"
 #include "install/installer.h"
 #include "install/product_control.h"
 #include "install_journal.h"
@@ -243,6 +244,28 @@ TEST_F(InstallerTest, InstallsEveryFileThenTheVersionAndStartsTheProductAgain) {
     EXPECT_NE(version.find("SubVer=5"), std::string::npos) << version;
     EXPECT_EQ(product_.started, std::vector<std::string>{product_.exe});
     EXPECT_TRUE(product_.journalAtClose) << "the product was closed before the journal was written";
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(InstallerTest, CopiesFromTheCheckedHandlesFromTheirStartNotByPath) {
+    // The handles as the dialog's check leaves them: read to their end.
+    std::vector<kelvo::unique_hfile> held;
+    for (const std::string& name : request_.names) {
+        held.emplace_back(::CreateFileA((source_ + name).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.back()) << name;
+        char buffer[64];
+        DWORD got = 0;
+        ASSERT_TRUE(::ReadFile(held.back().get(), buffer, sizeof buffer, &got, nullptr));
+        request_.sources.push_back(held.back().get());
+    }
+    // Nothing stands at the paths: a copy by name would fail.
+    request_.sourceFolder = FreshDir(CurrentTestFileName() + "-empty") + "\\";
+    tovane::InstallResult result = tovane::Install(request_, product_, progress_);
+    EXPECT_EQ(result.outcome, tovane::InstallResult::Outcome::kInstalled) << result.message;
+    EXPECT_EQ(Content(program_ + "a.dll"), "new a");
+    EXPECT_EQ(Content(program_ + "Kelvo.exe"), "new exe");
+    EXPECT_EQ(Content(program_ + "n.dat"), "new n");
     ExpectNothingLeftBehind();
 }
 

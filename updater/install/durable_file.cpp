@@ -64,8 +64,19 @@ bool CopyFileDurably(const std::string& from, const std::string& to, const std::
         *error = ::GetLastError();
         return false;
     }
+    return CopyFileDurably(source.get(), to, halfStage, error);
+}
+
+bool CopyFileDurably(HANDLE source, const std::string& to, const std::string& halfStage,
+                     DWORD* error) {
+    // The handle may come straight from a check that read it to its end.
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(source, start, nullptr, FILE_BEGIN)) {
+        *error = ::GetLastError();
+        return false;
+    }
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(source.get(), &size)) {
+    if (!::GetFileSizeEx(source, &size)) {
         *error = ::GetLastError();
         return false;
     }
@@ -89,7 +100,7 @@ bool CopyFileDurably(const std::string& from, const std::string& to, const std::
             want = half - done;  // stops once exactly at the half, for the hold point
         }
         DWORD got = 0;
-        if (!::ReadFile(source.get(), buffer.data(), static_cast<DWORD>(want), &got, nullptr)) {
+        if (!::ReadFile(source, buffer.data(), static_cast<DWORD>(want), &got, nullptr)) {
             *error = ::GetLastError();
             return false;
         }

@@ -15,6 +15,11 @@ bool WriteFileDurably(const std::string& path, const std::string& content, DWORD
 // reached once half of the bytes are written (see HoldIfAsked).
 bool CopyFileDurably(const std::string& from, const std::string& to, const std::string& halfStage,
                      DWORD* error);
+// The same from an open file, from its start: the installer copies from the
+// handle its caller checked the bytes through, so they cannot be swapped in
+// between.
+bool CopyFileDurably(HANDLE source, const std::string& to, const std::string& halfStage,
+                     DWORD* error);
 // A rename on one volume: atomic, and written through before it returns.
 bool MoveFileDurably(const std::string& from, const std::string& to, DWORD* error);
 // Flushes a file that another API wrote.

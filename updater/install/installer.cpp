@@ -158,6 +158,17 @@ InstallResult RollBackAfter(const std::string& failure, const InstallJournal& jo
     return result;
 }
 
+// The open download for a name, nullptr when the request carries none. The
+// journal keeps a name's first spelling, so the first exact match is it.
+HANDLE SourceHandle(const InstallRequest& request, const std::string& name) {
+    for (std::size_t i = 0; i < request.names.size() && i < request.sources.size(); ++i) {
+        if (request.names[i] == name) {
+            return request.sources[i];
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::string JournalPath(const std::string& programFolder) { return programFolder + kJournalName; }
@@ -252,8 +263,11 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
             HoldIfAsked("version");
             ok = StageVersionFile(journal, i, request, &error);
         } else {
-            ok = CopyFileDurably(request.sourceFolder + entry.name, StagingPath(journal, i),
-                                 "copy." + std::to_string(i) + ".half", &error);
+            const std::string half = "copy." + std::to_string(i) + ".half";
+            HANDLE source = SourceHandle(request, entry.name);
+            ok = source != nullptr ? CopyFileDurably(source, StagingPath(journal, i), half, &error)
+                                   : CopyFileDurably(request.sourceFolder + entry.name,
+                                                     StagingPath(journal, i), half, &error);
         }
         ok = ok && PlaceEntry(journal, i, &error);
         if (!ok) {

@@ -26,6 +26,11 @@ struct InstallRequest {
     std::string programFolder;  // the updater's folder: its journal lives here; ends with '\'
     std::string sourceFolder;   // where the downloads lie; ends with '\'
     std::vector<std::string> names;
+    // When given, parallel to `names`: open handles of the downloads, each
+    // copied from its start instead of opening sourceFolder + name again,
+    // so that what was checked through the handle is what is installed.
+    // They stay the caller's to close; a null one means "by path".
+    std::vector<HANDLE> sources;
     std::string versionFileName;  // "Version.ini"
     std::uint32_t mainVer = 0;
     std::uint32_t subVer = 0;

@@ -7,6 +7,16 @@ DownloadItem ManifestDownload(const std::string& baseUrl, const std::string& tem
     return DownloadItem{std::string(), baseUrl + verName + ".txt", tempDir + verName + ".ini"};
 }
 
+std::vector<DownloadItem> CheckDownloads(const std::string& baseUrl, const std::string& tempDir,
+                                         const std::string& verName, bool withSignature) {
+    std::vector<DownloadItem> items{ManifestDownload(baseUrl, tempDir, verName)};
+    if (withSignature) {
+        items.push_back(DownloadItem{std::string(), items.front().url + ".sig",
+                                     items.front().localPath + ".sig"});
+    }
+    return items;
+}
+
 std::vector<DownloadItem> UpdateDownloads(const std::string& baseUrl, const std::string& tempDir,
                                           const std::vector<std::string>& names) {
     std::vector<DownloadItem> items;

@@ -17,6 +17,13 @@ struct DownloadItem {
 DownloadItem ManifestDownload(const std::string& baseUrl, const std::string& tempDir,
                               const std::string& verName);
 
+// The check job's list: the manifest, and with `withSignature` (a key is built
+// in)
+// its signature <base><verName>.txt.sig into <temp><verName>.ini.sig right
+// after it. An updater without a key does not ask for the signature at all.
+std::vector<DownloadItem> CheckDownloads(const std::string& baseUrl, const std::string& tempDir,
+                                         const std::string& verName, bool withSignature);
+
 // The update job fetches every listed name, in list order, empty and
 // repeated entries included.
 std::vector<DownloadItem> UpdateDownloads(const std::string& baseUrl, const std::string& tempDir,

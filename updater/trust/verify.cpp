@@ -5,7 +5,6 @@
 
 #include "cng.h"
 #include "ecdsa_signature.h"
-#include "tovane_update_keys.h"
 
 namespace tovane::trust {
 
@@ -120,13 +119,6 @@ const char* ToString(FileCheck result) {
     return "?";
 }
 
-const std::vector<PublicKey>& BuiltInKeys() {
-    static const std::vector<PublicKey> keys = {TOVANE_BUILT_IN_KEYS};
-    return keys;
-}
-
-bool HasBuiltInKey() { return !BuiltInKeys().empty(); }
-
 bool Sha256(const void* data, std::size_t size, Sha256Digest& digest, long* error) {
     Sha256Hasher hasher;
     NTSTATUS status = hasher.Start();
@@ -184,11 +176,6 @@ ManifestCheck VerifyManifest(const void* manifest, std::size_t manifestSize, con
         }
     }
     return result;
-}
-
-ManifestCheck VerifyManifest(const void* manifest, std::size_t manifestSize, const void* signature,
-                             std::size_t signatureSize, long* error) {
-    return VerifyManifest(manifest, manifestSize, signature, signatureSize, BuiltInKeys(), error);
 }
 
 bool HashFile(HANDLE file, Sha256Digest& digest, std::uint64_t& size, DWORD* error) {

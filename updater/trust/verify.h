@@ -39,7 +39,8 @@ enum class ManifestCheck {
 };
 const char* ToString(ManifestCheck result);
 
-// The keys compiled in at build time (TOVANE_UPDATE_PUBLIC_KEYS).
+// The keys compiled in at build time (TOVANE_UPDATE_PUBLIC_KEYS). Defined
+// in built_in_keys.cpp, which each executable compiles itself.
 const std::vector<PublicKey>& BuiltInKeys();
 bool HasBuiltInKey();
 

@@ -1,0 +1,89 @@
+#!/bin/sh
+# Makes the update folders of the tamper tests with the openssl command line,
+# one folder per case, then runs the test command. The good update is signed
+# with the keys TovaneKeyed.exe has built in (made in the build tree when it
+# is configured); every other folder is that update with one thing wrong.
+#   with-signed-updates.sh DIR KEYS command...
+# KEYS holds first.pem and second.pem. The command sees KELVO_TAMPER_UPDATES=DIR.
+set -eu
+dir=$1
+keys=$2
+shift 2
+rm -rf "$dir"
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+
+python3 - "$dir" "$keys" <<'PY'
+import hashlib, os, subprocess, sys
+
+out, keys = sys.argv[1], sys.argv[2]
+other_key = os.path.join(out, "other.pem")
+subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout",
+                "-out", other_key], check=True)
+
+files = {"Kelvo.dat": b"Kelvo 1.1 sample data\r\n", "a.dll": b"new a" * 300}
+
+def manifest(entries, main=1, sub=1):
+    text = ("[Programs]\r\nPrograms=Kelvo.dat?a.dll?\r\n[Kelvo]\r\nMainVer=%d\r\nSubVer=%d\r\n"
+            "UpdateInof=Kelvo %d.%d?- signed\r\n" % (main, sub, main, sub)).encode()
+    if entries:
+        text += b"[Files]\r\n"
+        for name in entries:
+            data = files[name]
+            text += b"%s=%d %s\r\n" % (name.encode(), len(data), hashlib.sha256(data).hexdigest().encode())
+    return text
+
+def sign(data, key):
+    path = os.path.join(out, "to-sign")
+    with open(path, "wb") as f:
+        f.write(data)
+    sig = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, path],
+                         check=True, capture_output=True).stdout
+    os.remove(path)
+    return sig
+
+first = os.path.join(keys, "first.pem")
+second = os.path.join(keys, "second.pem")
+good = manifest(["Kelvo.dat", "a.dll"])
+good_sig = sign(good, first)
+
+def case(name, version=good, sig=good_sig, served=None):
+    folder = os.path.join(out, name)
+    os.makedirs(folder)
+    for file_name, data in dict(files, **(served or {})).items():
+        with open(os.path.join(folder, file_name), "wb") as f:
+            f.write(data)
+    with open(os.path.join(folder, "Version.txt"), "wb") as f:
+        f.write(version)
+    if sig is not None:
+        with open(os.path.join(folder, "Version.txt.sig"), "wb") as f:
+            f.write(sig)
+
+case("signed-first")
+case("signed-second", sig=sign(good, second))
+# The updater rewrites a UTF-8 manifest as UTF-16 before it reads it: the
+# signature is over the bytes served, the check of its copy over the rewrite.
+utf8 = b"\xef\xbb\xbf" + good
+case("signed-utf8", version=utf8, sig=sign(utf8, first))
+changed = bytearray(good)
+changed[good.index(b"signed")] ^= 0x20  # "Signed"
+case("manifest-byte-changed", version=bytes(changed))
+case("signature-missing", sig=None)
+case("signature-empty", sig=b"")
+case("signature-truncated", sig=good_sig[:-1])
+case("signature-trailing-garbage", sig=good_sig + b"\x00")
+case("signature-other-key", sig=sign(good, other_key))
+case("signature-over-other-file", sig=sign(manifest(["Kelvo.dat", "a.dll"], 9, 9), first))
+dat = bytearray(files["Kelvo.dat"])
+dat[0] ^= 0x01
+case("file-byte-changed", served={"Kelvo.dat": bytes(dat)})
+case("file-other-size", served={"a.dll": files["a.dll"] + b"!"})
+no_entry = manifest(["Kelvo.dat"])
+case("file-without-entry", version=no_entry, sig=sign(no_entry, first))
+case("unsigned-server", version=manifest([]), sig=None)
+PY
+rm -f "$dir/other.pem"
+
+KELVO_TAMPER_UPDATES=$dir
+export KELVO_TAMPER_UPDATES
+exec "$@"

@@ -1,0 +1,201 @@
+// The updater with two keys built in (TovaneKeyed.exe) against update
+// folders signed with the openssl command line, one thing wrong in each:
+// nothing is installed, the running product is left alone, and the user is
+// told why. The same update signed correctly, by either key, installs.
+#include "tovane_fixture.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kelvo::test {
+namespace {
+
+const char kUnverified[] = "The update information from the server could not be verified";
+
+class TamperTest : public TovaneTest {
+protected:
+    void SetUp() override {
+        TovaneTest::SetUp();
+        updates_ = WinPath(Env("KELVO_TAMPER_UPDATES"));
+        ASSERT_FALSE(updates_.empty()) << "KELVO_TAMPER_UPDATES not set (with-signed-updates.sh)";
+        std::string productExe = WinPath(Env("KELVO_PRODUCT_EXE"));
+        ASSERT_TRUE(ReadFile(productExe, productBytes_)) << productExe;
+        productDir_ = FreshDir(CurrentTestFileName() + "-product");
+        WriteInstalledVersion("[Kelvo]\r\nMainVer=1\r\nSubVer=0\r\n");
+        // The running product 1.0: the update goes to its folder.
+        ASSERT_TRUE(WriteFile(productDir_ + "\\Kelvo.exe", productBytes_));
+        ASSERT_TRUE(WriteFile(productDir_ + "\\Kelvo.dat", "Kelvo 1.0 sample data\r\n"));
+        ASSERT_TRUE(WriteFile(productDir_ + "\\a.dll", "old a"));
+        ASSERT_TRUE(WriteFile(productDir_ + "\\product.mode", "close"));
+        std::string error;
+        ASSERT_TRUE(product_.Start(productDir_ + "\\Kelvo.exe", productDir_, "", &error)) << error;
+        ASSERT_NE(WaitForWindowOf(product_.Pid(), "Kelvo", 10000), nullptr);
+    }
+
+    void TearDown() override {
+        EndRecordedStarts(productDir_);
+        product_.Kill();
+        TovaneTest::TearDown();
+    }
+
+    // Serves one of the folders with-signed-updates.sh made.
+    void Serve(const std::string& name) {
+        for (const char* file : {"Version.txt", "Version.txt.sig", "Kelvo.dat", "a.dll"}) {
+            std::string content;
+            if (ReadFile(updates_ + "\\" + name + "\\" + file, content)) {
+                Publish(file, content);
+            }
+        }
+    }
+
+    std::string FileText(const std::string& path) {
+        std::string content;
+        return ReadFile(path, content) ? content : std::string("<missing>");
+    }
+
+    // Nothing of the update arrived in either folder and the product runs on.
+    void ExpectUntouched() {
+        EXPECT_EQ(FileText(productDir_ + "\\Kelvo.dat"), "Kelvo 1.0 sample data\r\n");
+        EXPECT_EQ(FileText(productDir_ + "\\a.dll"), "old a");
+        EXPECT_TRUE(FileText(productDir_ + "\\Kelvo.exe") == productBytes_)
+            << "Kelvo.exe was replaced";
+        EXPECT_FALSE(FileExists(programDir_ + "\\Kelvo.dat"));
+        EXPECT_FALSE(FileExists(programDir_ + "\\a.dll"));
+        EXPECT_FALSE(FileExists(programDir_ + "\\Tovane.journal"));
+        EXPECT_TRUE(product_.Running()) << "the product was stopped";
+        EXPECT_EQ(RecordedStarts(productDir_).size(), 1u);
+        EXPECT_EQ(FileText(programDir_ + "\\Version.ini"), "[Kelvo]\r\nMainVer=1\r\nSubVer=0\r\n");
+    }
+
+    std::string updates_;
+    std::string productBytes_;
+    std::string productDir_;
+    Child product_;
+};
+
+struct SignedRow {
+    const char* name;
+    const char* folder;
+};
+
+void PrintTo(const SignedRow& row, std::ostream* os) { *os << row.folder; }
+
+class SignedUpdateTest : public TamperTest, public ::testing::WithParamInterface<SignedRow> {};
+
+TEST_P(SignedUpdateTest, InstallsWhenSignedByABuiltInKey) {
+    Serve(GetParam().folder);
+    HWND dialog = Launch(tovane_);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, IDC_STATUS);
+    EXPECT_EQ(ItemText(dialog, IDC_STATUS), "Kelvo 1.1\r\n- signed");
+    Click(dialog, IDC_UPDATE);
+    MessageBoxSeen box;
+    ASSERT_TRUE(WaitForMessageBox(tovane_.Pid(), "Update", 30000, &box, dialog))
+        << ItemText(dialog, IDC_STATUS);
+    EXPECT_EQ(box.text, "Update success");
+    std::string served;
+    ASSERT_TRUE(ReadFile(updates_ + "\\" + GetParam().folder + "\\a.dll", served));
+    EXPECT_TRUE(FileText(productDir_ + "\\a.dll") == served) << "a.dll is not the new file";
+    EXPECT_EQ(FileText(productDir_ + "\\Kelvo.dat"), "Kelvo 1.1 sample data\r\n");
+    EXPECT_TRUE(WaitUntil([&] { return RecordedStarts(productDir_).size() == 2; }, 15000))
+        << "the product was not started again";
+    AnswerMessageBox(box, IDOK);
+    EXPECT_TRUE(tovane_.WaitExit(15000)) << "the updater did not end after success";
+    std::string version = FileText(productDir_ + "\\Version.ini");
+    EXPECT_NE(version.find("SubVer=1"), std::string::npos) << version;
+    EXPECT_FALSE(FileExists(tempDir_ + "Version.ini.sig")) << "the signature is not left behind";
+    EXPECT_FALSE(FileExists(tempDir_ + "Version.verified.ini"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, SignedUpdateTest,
+                         ::testing::Values(SignedRow{"First", "signed-first"},
+                                           SignedRow{"Second", "signed-second"},
+                                           SignedRow{"Utf8Manifest", "signed-utf8"}),
+                         [](const ::testing::TestParamInfo<SignedRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+struct TamperRow {
+    const char* name;
+    const char* folder;
+    // Refused when the manifest is checked (no offer), else when the
+    // downloads are (after "Update" is pressed).
+    bool refusedAtCheck;
+    // What the user reads in the status box and, for a file, the message box.
+    const char* expected;
+};
+
+void PrintTo(const TamperRow& row, std::ostream* os) { *os << row.name; }
+
+class TamperRowTest : public TamperTest, public ::testing::WithParamInterface<TamperRow> {};
+
+TEST_P(TamperRowTest, InstallsNothingAndSaysWhy) {
+    const TamperRow& row = GetParam();
+    Serve(row.folder);
+    HWND dialog = Launch(tovane_);
+    ASSERT_NE(dialog, nullptr);
+    if (row.refusedAtCheck) {
+        std::string status = WaitForDecision(dialog);
+        EXPECT_EQ(status, row.expected);
+        Shot(dialog, std::string("tamper_") + row.name);
+        ::Sleep(500);
+        EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE)) << "an update was offered";
+        EXPECT_EQ(RequestedPaths(),
+                  (std::vector<std::string>{"/UploadFile/Product_Soft/Kelvo/Version.txt",
+                                            "/UploadFile/Product_Soft/Kelvo/Version.txt.sig"}))
+            << "nothing but the manifest and its signature is fetched";
+        EXPECT_FALSE(FileExists(tempDir_ + "Version.ini"));
+        EXPECT_FALSE(FileExists(tempDir_ + "Version.ini.sig"));
+        EXPECT_FALSE(FileExists(tempDir_ + "Version.verified.ini"));
+    } else {
+        ASSERT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, IDC_STATUS);
+        Click(dialog, IDC_UPDATE);
+        MessageBoxSeen box;
+        ASSERT_TRUE(WaitForMessageBox(tovane_.Pid(), "Update", 30000, &box, dialog))
+            << ItemText(dialog, IDC_STATUS);
+        EXPECT_EQ(box.text, row.expected);
+        EXPECT_EQ(ItemText(dialog, IDC_STATUS), row.expected);
+        Shot(box.hwnd, std::string("tamper_") + row.name);
+        AnswerMessageBox(box, IDOK);
+    }
+    ExpectUntouched();
+}
+
+std::string Unverified(const char* reason) {
+    return std::string(kUnverified) + " (" + reason + "). No update is offered.";
+}
+
+std::string FileRefused(const char* name, const char* reason) {
+    return std::string("The update file \"") + name + "\" does not match the update information (" +
+           reason + "). Nothing was changed; please try the update again later.";
+}
+
+// Kept alive for the rows' pointers.
+const std::string kTexts[] = {
+    Unverified("signature does not verify"),  // 0
+    Unverified("signature missing"),          // 1
+    Unverified("signature malformed"),        // 2
+    FileRefused("Kelvo.dat", "hash mismatch"), FileRefused("a.dll", "size mismatch"),
+    FileRefused("a.dll", "no entry"),
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Server, TamperRowTest,
+    ::testing::Values(
+        TamperRow{"ManifestByteChanged", "manifest-byte-changed", true, kTexts[0].c_str()},
+        TamperRow{"SignatureMissing", "signature-missing", true, kTexts[1].c_str()},
+        TamperRow{"SignatureEmpty", "signature-empty", true, kTexts[1].c_str()},
+        TamperRow{"SignatureTruncated", "signature-truncated", true, kTexts[2].c_str()},
+        TamperRow{"SignatureTrailingGarbage", "signature-trailing-garbage", true,
+                  kTexts[2].c_str()},
+        TamperRow{"SignatureFromAnotherKey", "signature-other-key", true, kTexts[0].c_str()},
+        TamperRow{"SignatureOverAnotherFile", "signature-over-other-file", true, kTexts[0].c_str()},
+        TamperRow{"ServedFileByteChanged", "file-byte-changed", false, kTexts[3].c_str()},
+        TamperRow{"ServedFileOfAnotherSize", "file-other-size", false, kTexts[4].c_str()},
+        TamperRow{"ListedFileWithoutEntry", "file-without-entry", false, kTexts[5].c_str()},
+        TamperRow{"OldUnsignedServer", "unsigned-server", true, kTexts[1].c_str()}),
+    [](const ::testing::TestParamInfo<TamperRow>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kelvo::test
