@@ -82,7 +82,12 @@ def main():
         lines.append("%s=%d" % (name, serve(args.root, name, context)))
     if args.switch_port:
         def choose(sock, server_name, initial):
-            sock.context = contexts.get(read_mode(args.root), contexts["good"])
+            mode = read_mode(args.root)
+            # Proof for the tests that a client came, even when the
+            # handshake then fails on the certificate.
+            sys.stderr.write("switch hello %s %s\n" % (server_name, mode))
+            sys.stderr.flush()
+            sock.context = contexts.get(mode, contexts["good"])
         switch = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         switch.load_cert_chain(*args.cert[0].split("=", 1)[1].split(",", 1))
         switch.sni_callback = choose

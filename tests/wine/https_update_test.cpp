@@ -26,13 +26,14 @@ protected:
         ASSERT_TRUE(WriteFile(serverRoot_ + "\\tls.mode", mode));
     }
 
-    // Requests that reached the plain-http port.
-    std::size_t PlainRequests() {
+    // Lines of the server's log that start so: "plain " for requests that
+    // reached the plain-http port, "switch hello " for TLS clients that came.
+    std::size_t ServerSaw(const std::string& what) {
         std::string log;
         ReadFile(serverRoot_ + "\\..\\server.log", log);
         std::size_t n = 0;
-        for (std::size_t pos = log.find("plain "); pos != std::string::npos;
-             pos = log.find("plain ", pos + 1)) {
+        for (std::size_t pos = log.find(what); pos != std::string::npos;
+             pos = log.find(what, pos + 1)) {
             ++n;
         }
         return n;
@@ -43,19 +44,21 @@ TEST_F(HttpsUpdateTest, TrustedServerOffersTheUpdate) {
     ServeAs("good");
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, IDC_STATUS);
+    EXPECT_TRUE(WaitForOffer(dialog, 30000)) << ItemText(dialog, IDC_STATUS);
     EXPECT_EQ(ItemText(dialog, IDC_STATUS), "Kelvo 2.0");
 }
 
 TEST_P(HttpsUpdateTest, UntrustworthyServerOffersNothing) {
     ServeAs(GetParam());
-    const std::size_t plainBefore = PlainRequests();
+    const std::size_t plainBefore = ServerSaw("plain ");
+    const std::size_t clientsBefore = ServerSaw("switch hello ");
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
     std::string status = WaitForDecision(dialog, 30000);
     EXPECT_NE(status.find("Kelvo 2.0"), 0u) << "the notes were shown: " << status;
     EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE)) << status;
-    EXPECT_EQ(PlainRequests(), plainBefore) << "a request went out over plain http";
+    EXPECT_EQ(ServerSaw("plain "), plainBefore) << "a request went out over plain http";
+    EXPECT_GT(ServerSaw("switch hello "), clientsBefore) << "the updater never reached the server";
     EXPECT_FALSE(FileExists(tempDir_ + "Version.ini"));
     Shot(dialog, std::string("https_") + GetParam());
 }
