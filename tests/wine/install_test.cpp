@@ -293,12 +293,16 @@ TEST_F(InstallTest, AFileHeldOpenElsewhereRollsBackAndStartsTheProductAgain) {
     HANDLE held = ::CreateFileA((productDir_ + "\\c.dat").c_str(), GENERIC_READ, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ::DeleteFileA((tempDir_ + "Tovane.log").c_str());
     HWND dialog = nullptr;
     MessageBoxSeen box = RunUpdate(&dialog);
     ::CloseHandle(held);
     ASSERT_NE(box.hwnd, nullptr) << "no message box; status: " << ItemText(dialog, IDC_STATUS);
     EXPECT_NE(box.text.find("\"c.dat\""), std::string::npos) << box.text;
     EXPECT_NE(box.text.find("system error 32"), std::string::npos) << box.text;
+    // The same failure, for whoever looks after the machine.
+    const std::string log = FileText(tempDir_ + "Tovane.log");
+    EXPECT_NE(log.find("Installing failed, error 32: c.dat"), std::string::npos) << log;
     Shot(box.hwnd, "install_held_file");
     AnswerMessageBox(box, IDOK);
     EXPECT_EQ(FileText(productDir_ + "\\a.dll"), "old a");

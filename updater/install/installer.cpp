@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "install/durable_file.h"
+#include "net/transfer_log.h"
 #include "install_journal.h"
 #include "install_plan.h"
 
@@ -14,7 +15,10 @@ const char kJournalName[] = "Tovane.journal";
 const char kBackupFolderName[] = "Tovane.rollback\\";
 
 // "<what> "<file>" failed (system error <n>)."
+// The user's message for a failed step; the step goes to the log as well,
+// with the code taken right after the call that failed.
 std::string Failed(const std::string& what, const std::string& file, DWORD error) {
+    diag::LogFailure(what.c_str(), error, file.c_str());
     char code[32];
     std::snprintf(code, sizeof code, "%lu", static_cast<unsigned long>(error));
     return what + " \"" + file + "\" failed (system error " + code + ").";

@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include "common/unique_handle.h"
+#include "net/transfer_log.h"
 #include "ui/text.h"
 
 namespace tovane {
@@ -102,6 +103,7 @@ bool Win32ProductControl::Terminate(DWORD* error) {
     }
     if (!::TerminateProcess(process_, 1)) {
         *error = ::GetLastError();
+        diag::LogFailure("TerminateProcess", *error, "the running product");
         return false;
     }
     return true;
@@ -121,6 +123,7 @@ bool Win32ProductControl::Start(const std::string& exe, DWORD* error) {
         if (*error == 0) {
             *error = static_cast<DWORD>(result);
         }
+        diag::LogFailure("ShellExecute", *error, exe.c_str());
         return false;
     }
     return true;
