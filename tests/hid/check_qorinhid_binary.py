@@ -6,10 +6,14 @@ objdump: exports, calling conventions, imports, resources, import libraries.
                              --implib LIB.dll.a --msvc-lib LIB.lib
 """
 import argparse
+import os
 import re
 import struct
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "binary"))
+from pe_format import archive_bodies, version_nodes  # noqa: E402
 
 EXPORTS = [
     "DllCanUnloadNow",
@@ -148,27 +152,6 @@ def section_bytes(args, rva, size):
     raise ValueError(f"rva {rva:#x} in no section")
 
 
-def version_nodes(block, offset=0):
-    """Parses one VS_VERSIONINFO-style node: (key, value bytes, is_text, children)."""
-    length, value_length, is_text = struct.unpack_from("<HHH", block, offset)
-    end = offset + length
-    key_start = offset + 6
-    key_end = key_start
-    while block[key_end:key_end + 2] != b"\0\0":
-        key_end += 2
-    key = block[key_start:key_end].decode("utf-16-le")
-    position = (key_end + 2 + 3) & ~3
-    value_size = value_length * 2 if is_text else value_length
-    value = block[position:position + value_size]
-    position = (position + value_size + 3) & ~3
-    children = []
-    while position < end:
-        child, child_end = version_nodes(block, position)
-        children.append(child)
-        position = (child_end + 3) & ~3
-    return (key, value, is_text, children), end
-
-
 def check_resources(args):
     leaves = resource_leaves(private_headers(args))
     keys = sorted((str(t), i, l) for t, i, l, _, _ in leaves)
@@ -248,13 +231,7 @@ def archive_members(library):
     with open(library, "rb") as archive:
         data = archive.read()
     check(data[:8] == b"!<arch>\n", f"{library}: not an ar archive")
-    position = 8
-    while position + 60 <= len(data):
-        name = data[position:position + 16].rstrip()
-        size = int(data[position + 48:position + 58])
-        if name not in (b"/", b"//"):
-            yield data[position + 60:position + 60 + size]
-        position += 60 + size + (size & 1)
+    yield from archive_bodies(data)
 
 
 def short_imports(library):

@@ -15,6 +15,9 @@ import subprocess
 import sys
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "binary"))
+from pe_format import archive_bodies, version_nodes  # noqa: E402
+
 I386, AMD64 = 0x14C, 0x8664
 # Present in every package; --file adds the optional ones.
 BASE_FILES = {
@@ -84,31 +87,11 @@ class PeImage:
         return found
 
 
-def version_nodes(block, offset=0):
-    """One VS_VERSIONINFO-style node: (key, value bytes, children), end."""
-    length, value_length, is_text = struct.unpack_from("<HHH", block, offset)
-    end = offset + length
-    key_end = offset + 6
-    while block[key_end:key_end + 2] != b"\0\0":
-        key_end += 2
-    key = block[offset + 6:key_end].decode("utf-16-le")
-    position = (key_end + 2 + 3) & ~3
-    value_size = value_length * 2 if is_text else value_length
-    value = block[position:position + value_size]
-    position = (position + value_size + 3) & ~3
-    children = []
-    while position < end:
-        child, child_end = version_nodes(block, position)
-        children.append(child)
-        position = (child_end + 3) & ~3
-    return (key, value, children), end
-
-
 def check_version(name, image, version):
     blocks = image.resources(16)  # RT_VERSION
     if not check(len(blocks) == 1, f"{name}: {len(blocks)} version resources"):
         return
-    (key, fixed, children), _ = version_nodes(blocks[0])
+    (key, fixed, _, children), _ = version_nodes(blocks[0])
     check(key == "VS_VERSION_INFO", f"{name}: version root {key!r}")
     signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", fixed)
     check(signature == 0xFEEF04BD, f"{name}: no VS_FIXEDFILEINFO")
@@ -116,11 +99,11 @@ def check_version(name, image, version):
     expected = ((parts[0] << 16) | parts[1], (parts[2] << 16) | parts[3])
     check((file_ms, file_ls) == expected, f"{name}: FILEVERSION {file_ms:#x} {file_ls:#x}")
     check((product_ms, product_ls) == expected, f"{name}: PRODUCTVERSION {product_ms:#x} {product_ls:#x}")
-    tables = [table for child in children if child[0] == "StringFileInfo" for table in child[2]]
+    tables = [table for child in children if child[0] == "StringFileInfo" for table in child[3]]
     if not check(tables, f"{name}: no string table"):
         return
     for table in tables:
-        strings = {node[0]: node[1].decode("utf-16-le").rstrip("\0") for node in table[2]}
+        strings = {node[0]: node[1].decode("utf-16-le").rstrip("\0") for node in table[3]}
         for field in ("FileVersion", "ProductVersion"):
             check(strings.get(field) == version,
                   f"{name}: {table[0]} {field} = {strings.get(field)!r}, expected {version}")
@@ -130,13 +113,8 @@ def archive_machines(data):
     """COFF machine of every member of an import library: the short import
     members of MSVC-style libraries and the objects of binutils' ones."""
     machines = set()
-    position = 8
-    while position + 60 <= len(data):
-        name = data[position:position + 16].rstrip()
-        size = int(data[position + 48:position + 58])
-        body = data[position + 60:position + 60 + size]
-        position += 60 + size + (size & 1)
-        if name in (b"/", b"//") or len(body) < 20:
+    for body in archive_bodies(data):
+        if len(body) < 20:
             continue
         if struct.unpack_from("<HH", body) == (0, 0xFFFF):
             machines.add(struct.unpack_from("<H", body, 6)[0])
