@@ -165,20 +165,10 @@ bool SignDigest(const PrivateKey& key, const Sha256Digest& digest, RawSignature&
 
 bool VerifyDigest(const PublicKey& key, const Sha256Digest& digest, const RawSignature& rs) {
     unique_cng_algorithm alg = OpenEcdsa();
-    struct {
-        BCRYPT_ECCKEY_BLOB header;
-        std::uint8_t xy[64];
-    } blob;
-    blob.header.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
-    blob.header.cbKey = 32;
-    std::memcpy(blob.xy, key.data(), 64);
-    BCRYPT_KEY_HANDLE raw = nullptr;
-    if (!alg ||
-        !NT_SUCCESS(::BCryptImportKeyPair(alg.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &raw,
-                                          reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0))) {
+    unique_cng_key handle;
+    if (!alg || !NT_SUCCESS(ImportP256PublicKey(alg.get(), key, &handle))) {
         return false;
     }
-    unique_cng_key handle(raw);
     return NT_SUCCESS(::BCryptVerifySignature(
         handle.get(), nullptr, const_cast<PUCHAR>(digest.data()), static_cast<ULONG>(digest.size()),
         const_cast<PUCHAR>(rs.data()), static_cast<ULONG>(rs.size()), 0));

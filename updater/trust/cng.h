@@ -5,6 +5,10 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <array>
+#include <cstdint>
+#include <cstring>
+
 #include "common/unique_handle.h"
 
 #ifndef NT_SUCCESS
@@ -32,6 +36,27 @@ struct CngKeyTraits {
 using unique_cng_algorithm = kelvo::UniqueHandle<CngAlgorithmTraits>;
 using unique_cng_hash = kelvo::UniqueHandle<CngHashTraits>;
 using unique_cng_key = kelvo::UniqueHandle<CngKeyTraits>;
+
+// A P-256 public key given as X||Y (big-endian, 32 bytes each), imported for
+// ECDSA on alg. CNG takes any point, on the curve or not: keys are checked
+// where they are read (the build, the key files).
+inline NTSTATUS ImportP256PublicKey(BCRYPT_ALG_HANDLE alg, const std::array<std::uint8_t, 64>& xy,
+                                    unique_cng_key* key) {
+    struct {
+        BCRYPT_ECCKEY_BLOB header;
+        std::uint8_t xy[64];
+    } blob;
+    blob.header.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
+    blob.header.cbKey = 32;
+    std::memcpy(blob.xy, xy.data(), sizeof blob.xy);
+    BCRYPT_KEY_HANDLE raw = nullptr;
+    NTSTATUS status = ::BCryptImportKeyPair(alg, nullptr, BCRYPT_ECCPUBLIC_BLOB, &raw,
+                                            reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0);
+    if (NT_SUCCESS(status)) {
+        key->reset(raw);
+    }
+    return status;
+}
 
 // STATUS_INVALID_SIGNATURE: the answer of BCryptVerifySignature to a
 // signature that does not verify, as opposed to a failure of CNG itself.

@@ -51,21 +51,12 @@ private:
 // kVerified, kSignatureMismatch or kCryptoFailure for one key.
 ManifestCheck VerifyWithKey(BCRYPT_ALG_HANDLE alg, const PublicKey& key, const Sha256Digest& digest,
                             const RawSignature& rs, long* error) {
-    struct {
-        BCRYPT_ECCKEY_BLOB header;
-        std::uint8_t xy[64];
-    } blob;
-    blob.header.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
-    blob.header.cbKey = 32;
-    std::copy(key.begin(), key.end(), blob.xy);
-    BCRYPT_KEY_HANDLE raw = nullptr;
-    NTSTATUS status = ::BCryptImportKeyPair(alg, nullptr, BCRYPT_ECCPUBLIC_BLOB, &raw,
-                                            reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0);
+    unique_cng_key handle;
+    NTSTATUS status = ImportP256PublicKey(alg, key, &handle);
     if (!NT_SUCCESS(status)) {
         Store(error, status);
         return ManifestCheck::kCryptoFailure;
     }
-    unique_cng_key handle(raw);
     status = ::BCryptVerifySignature(
         handle.get(), nullptr, const_cast<PUCHAR>(digest.data()), static_cast<ULONG>(digest.size()),
         const_cast<PUCHAR>(rs.data()), static_cast<ULONG>(rs.size()), 0);
