@@ -6,18 +6,8 @@
 #include <cstdio>
 
 #include "net/download.h"
+#include "support/null_progress.h"
 #include "support/working_set.h"
-
-namespace {
-
-class NoProgress : public tovane::DownloadProgress {
-public:
-    void Show() override {}
-    void SetRange(std::int16_t, std::int16_t) override {}
-    void SetPos(int) override {}
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -28,7 +18,7 @@ int main(int argc, char** argv) {
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
-    NoProgress progress;
+    kelvo::test::NullProgress progress;
     int result = tovane::DownloadFile(argv[1], argv[2], progress, true, nullptr);
     ::QueryPerformanceCounter(&end);
     sampler.Stop();

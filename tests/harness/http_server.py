@@ -58,10 +58,10 @@ def parse_range(header):
     # One range only, as a download client asks: (first, last or None).
     if not header or not header.startswith("bytes="):
         return None
-    spec = header[len("bytes="):].strip()
-    if "," in spec or "-" not in spec:
+    ranges = header[len("bytes="):].strip()
+    if "," in ranges or "-" not in ranges:
         return None
-    first, last = spec.split("-", 1)
+    first, last = ranges.split("-", 1)
     if not first.isdigit() or (last and not last.isdigit()):
         return None
     return int(first), (int(last) if last else None)

@@ -72,12 +72,13 @@ def main():
     args = parser.parse_args()
     plain = serve(args.root, "plain", None)
     lines = ["plain=%d" % plain]
+    chains = {}
     contexts = {}
-    for spec in args.cert:
-        name, files = spec.split("=", 1)
-        cert, key = files.split(",", 1)
+    for named_chain in args.cert:
+        name, files = named_chain.split("=", 1)
+        chains[name] = files.split(",", 1)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
+        context.load_cert_chain(*chains[name])
         contexts[name] = context
         lines.append("%s=%d" % (name, serve(args.root, name, context)))
     if args.switch_port:
@@ -88,8 +89,9 @@ def main():
             sys.stderr.write("switch hello %s %s\n" % (server_name, mode))
             sys.stderr.flush()
             sock.context = contexts.get(mode, contexts["good"])
+        # A context of its own: the callback must not switch the "good" port.
         switch = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        switch.load_cert_chain(*args.cert[0].split("=", 1)[1].split(",", 1))
+        switch.load_cert_chain(*chains["good"])
         switch.sni_callback = choose
         lines.append("switch=%d" % serve(args.root, "switch", switch, args.switch_port, plain))
     tmp = args.port_file + ".tmp"

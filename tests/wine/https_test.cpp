@@ -10,17 +10,11 @@
 #include "net/download.h"
 #include "net/transfer_log.h"
 #include "support/driver.h"
+#include "support/null_progress.h"
 #include "support/test_ca.h"
 
 namespace kelvo::test {
 namespace {
-
-class NoProgress : public tovane::DownloadProgress {
-public:
-    void Show() override {}
-    void SetRange(std::int16_t, std::int16_t) override {}
-    void SetPos(int) override {}
-};
 
 const char kBody[] = "Kelvo over TLS\r\n";
 
@@ -51,7 +45,7 @@ protected:
     }
 
     int Download(const std::string& url) {
-        NoProgress progress;
+        NullProgress progress;
         return tovane::DownloadFile(url.c_str(), local_.c_str(), progress, false, nullptr, quick_);
     }
 
@@ -68,12 +62,7 @@ protected:
     static std::size_t PlainRequests() {
         std::string log;
         ReadFile(WinPath(Env("KELVO_TLS_ROOT")) + "\\..\\server.log", log);
-        std::size_t n = 0;
-        for (std::size_t pos = log.find("plain "); pos != std::string::npos;
-             pos = log.find("plain ", pos + 1)) {
-            ++n;
-        }
-        return n;
+        return Occurrences(log, "plain ");
     }
 
     std::string root_;

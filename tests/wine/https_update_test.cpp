@@ -31,12 +31,7 @@ protected:
     std::size_t ServerSaw(const std::string& what) {
         std::string log;
         ReadFile(serverRoot_ + "\\..\\server.log", log);
-        std::size_t n = 0;
-        for (std::size_t pos = log.find(what); pos != std::string::npos;
-             pos = log.find(what, pos + 1)) {
-            ++n;
-        }
-        return n;
+        return Occurrences(log, what);
     }
 };
 

@@ -72,14 +72,19 @@ protected:
                    : std::strtoull(served.c_str() + at + key.size(), nullptr, 10);
     }
 
-    int ManifestRequests() {
-        int count = 0;
-        const std::string log = AccessLog();
-        for (std::size_t at = log.find("/Version.txt "); at != std::string::npos;
-             at = log.find("/Version.txt ", at + 1)) {
-            ++count;
-        }
-        return count;
+    int ManifestRequests() { return static_cast<int>(Occurrences(AccessLog(), "/Version.txt ")); }
+
+    // The update ended in success with the new Kelvo.exe in place and the
+    // bar at the top of its range; the updater is then let go.
+    void ExpectInstalled(int range, int pos, const MessageBoxSeen& box) {
+        EXPECT_EQ(range, 2);
+        EXPECT_EQ(pos, 2) << "the bar ends at the top of its range";
+        EXPECT_EQ(box.text, "Update success");
+        std::string installed;
+        ASSERT_TRUE(ReadFile(programDir_ + "\\Kelvo.exe", installed));
+        EXPECT_TRUE(installed == newExe_) << "installed " << installed.size() << " bytes";
+        AnswerMessageBox(box, IDOK);
+        EXPECT_TRUE(tovane_.WaitExit(15000));
     }
 
     std::string AccessLog() {
@@ -97,14 +102,7 @@ TEST_F(NginxUpdateTest, WholeUpdate) {
     int range = -1, pos = -1;
     MessageBoxSeen box;
     RunUpdate(&range, &pos, &box);
-    EXPECT_EQ(range, 2);
-    EXPECT_EQ(pos, 2) << "the bar ends at the top of its range";
-    EXPECT_EQ(box.text, "Update success");
-    std::string installed;
-    ASSERT_TRUE(ReadFile(programDir_ + "\\Kelvo.exe", installed));
-    EXPECT_TRUE(installed == newExe_) << "installed " << installed.size() << " bytes";
-    AnswerMessageBox(box, IDOK);
-    EXPECT_TRUE(tovane_.WaitExit(15000));
+    ExpectInstalled(range, pos, box);
     const std::string log = AccessLog();
     EXPECT_NE(
         log.find("/UploadFile/Product_Soft/Kelvo/Kelvo.exe 200 " + std::to_string(newExe_.size())),
@@ -119,23 +117,11 @@ TEST_F(NginxUpdateTest, BrokenTwiceAndResumed) {
     int range = -1, pos = -1;
     MessageBoxSeen box;
     RunUpdate(&range, &pos, &box);
-    EXPECT_EQ(range, 2);
-    EXPECT_EQ(pos, 2);
-    EXPECT_EQ(box.text, "Update success");
-    std::string installed;
-    ASSERT_TRUE(ReadFile(programDir_ + "\\Kelvo.exe", installed));
-    EXPECT_TRUE(installed == newExe_) << "installed " << installed.size() << " bytes";
-    AnswerMessageBox(box, IDOK);
-    EXPECT_TRUE(tovane_.WaitExit(15000));
+    ExpectInstalled(range, pos, box);
 
     // nginx answered the rest twice, each time with a part.
     const std::string log = AccessLog();
-    int parts = 0;
-    for (std::size_t at = log.find("Kelvo.exe 206 "); at != std::string::npos;
-         at = log.find("Kelvo.exe 206 ", at + 1)) {
-        ++parts;
-    }
-    EXPECT_EQ(parts, 2) << log;
+    EXPECT_EQ(Occurrences(log, "Kelvo.exe 206 "), 2u) << log;
     EXPECT_EQ(log.find("Kelvo.exe 416"), std::string::npos) << log;
     // What reached the client: the file once, plus at most one lost read
     // per break, plus three sets of headers.

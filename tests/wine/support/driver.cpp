@@ -132,6 +132,14 @@ void EndRecordedStarts(const std::string& folder) {
     }
 }
 
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs) {
     DWORD start = ::GetTickCount();
     for (;;) {

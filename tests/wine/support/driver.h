@@ -31,6 +31,9 @@ std::vector<DWORD> RecordedStarts(const std::string& folder);
 // Ends every process recorded there that still runs.
 void EndRecordedStarts(const std::string& folder);
 
+// How often `what` stands in `text` (a log, a page), overlaps included.
+std::size_t Occurrences(const std::string& text, const std::string& what);
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs = 25);
 
 class Child {
