@@ -107,18 +107,6 @@ bool WriteNewFile(const std::string& path, const std::string& bytes) {
                               written == bytes.size()));
 }
 
-// What PrepareManifestForReading makes of these bytes when it rewrites them:
-// a UTF-8 manifest becomes UTF-16 with its byte-order mark.
-std::string PreparedBytes(const std::string& bytes) {
-    tovane::ManifestBytes manifest = tovane::ClassifyManifest(bytes);
-    if (manifest.encoding != tovane::ManifestEncoding::Utf8) {
-        return bytes;
-    }
-    std::wstring text =
-        L"\uFEFF" + kelvo::ui::WideFromCodePage(manifest.body, tovane::kUtf8CodePage);
-    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-}
-
 std::string UnverifiedMessage(const char* reason) {
     return std::string("The update information from the server could not be verified (") + reason +
            "). No update is offered.";
@@ -383,12 +371,11 @@ int CTovaneFileDlg::OnDownloadsDone(int) {
     }
     const tovane::ManifestEncoding encoding = kelvo::ui::PrepareManifestForReading(cstrFilePath);
     // Held without write sharing while the profile calls read the copy, and
-    // checked to still be the verified bytes (as rewritten above).
+    // checked to still be the verified bytes, in the form written for reading.
     kelvo::unique_hfile held;
     if (keyed && arrived) {
         std::string now;
-        if (!ReadFileHeld(cstrFilePath, &held, &now) ||
-            (now != verified && now != PreparedBytes(verified))) {
+        if (!ReadFileHeld(cstrFilePath, &held, &now) || now != verified) {
             held.reset();
             ::DeleteFileA(cstrFilePath.c_str());
             SetStatus(UnverifiedMessage("changed after it was verified").c_str());
@@ -484,14 +471,15 @@ bool CTovaneFileDlg::TakeVerifiedManifest(const std::string& downloaded, bool si
         return false;
     }
     // The profile calls read by path: they get a file of the updater's own,
-    // written from the verified bytes, never the download.
+    // written from the verified bytes (already in the form they read, so it
+    // is not rewritten again), never the download.
     *readPath = m_strTempDir + m_strVerName + ".verified.ini";
-    if (!WriteNewFile(*readPath, manifest)) {
+    *verified = kelvo::ui::ManifestBytesForReading(manifest);
+    if (!WriteNewFile(*readPath, *verified)) {
         ::DeleteFileA(readPath->c_str());
         SetStatus(UnverifiedMessage("no copy could be written to the temporary folder").c_str());
         return false;
     }
-    *verified = std::move(manifest);
     return true;
 }
 

@@ -42,7 +42,8 @@ protected:
     bool RecoverInterruptedInstall();
     // With a key built in: the downloaded manifest verified against its
     // signature, then copied to a file of the updater's own that the
-    // profile calls read; false (status box set) when it is refused.
+    // profile calls read (*readPath; *verified: its bytes); false (status box
+    // set) when it is refused.
     bool TakeVerifiedManifest(const std::string& downloaded, bool signatureArrived,
                               std::string* readPath, std::string* verified);
     void OnWorkerDone();

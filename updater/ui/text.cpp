@@ -65,17 +65,26 @@ int MessageBoxGbk(HWND owner, const char* text, const char* caption, UINT type) 
                          WideFromGbk(caption != nullptr ? caption : "").c_str(), type);
 }
 
+std::string ManifestBytesForReading(const std::string& bytes) {
+    tovane::ManifestBytes manifest = tovane::ClassifyManifest(bytes);
+    if (manifest.encoding != tovane::ManifestEncoding::Utf8) {
+        return bytes;
+    }
+    std::wstring text = L"\uFEFF" + WideFromCodePage(manifest.body, tovane::kUtf8CodePage);
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
 tovane::ManifestEncoding PrepareManifestForReading(const std::string& path) {
     std::string file;
     if (!ReadWholeFile(path, file)) {
         return tovane::ManifestEncoding::Gbk;
     }
-    tovane::ManifestBytes manifest = tovane::ClassifyManifest(file);
-    if (manifest.encoding != tovane::ManifestEncoding::Utf8) {
-        return manifest.encoding;
+    const tovane::ManifestEncoding encoding = tovane::ClassifyManifest(file).encoding;
+    if (encoding != tovane::ManifestEncoding::Utf8) {
+        return encoding;
     }
-    std::wstring text = L"\uFEFF" + WideFromCodePage(manifest.body, tovane::kUtf8CodePage);
-    if (!WriteWholeFile(path, text.data(), text.size() * sizeof(wchar_t))) {
+    const std::string rewritten = ManifestBytesForReading(file);
+    if (!WriteWholeFile(path, rewritten.data(), rewritten.size())) {
         // Left as it was: read as GBK, the notes may show wrongly, but the
         // check goes on rather than offering nothing.
         return tovane::ManifestEncoding::Gbk;

@@ -34,6 +34,10 @@ int MessageBoxGbk(HWND owner, const char* text, const char* caption, UINT type);
 // left as it is.
 tovane::ManifestEncoding PrepareManifestForReading(const std::string& path);
 
+// The bytes that rewrite makes of a manifest's bytes (the same bytes when
+// they need none).
+std::string ManifestBytesForReading(const std::string& bytes);
+
 // The release notes (UpdateInof) of a prepared manifest, each '?' a line
 // break, ready for the status box. Read whole: false when they are too long
 // to read (they are then refused, never cut).
