@@ -61,8 +61,16 @@ struct FileHandleTraits {
     static void close(pointer h) noexcept { ::CloseHandle(h); }
 };
 
+// FindFirstFile's search handle.
+struct FindHandleTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer h) noexcept { ::FindClose(h); }
+};
+
 using unique_handle = UniqueHandle<KernelHandleTraits>;
 using unique_hfile = UniqueHandle<FileHandleTraits>;
+using unique_hfind = UniqueHandle<FindHandleTraits>;
 
 template <typename F>
 class ScopeExit {

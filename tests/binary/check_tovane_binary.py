@@ -11,10 +11,11 @@ import subprocess
 import sys
 
 # bcrypt.dll: the signature and file checks go through the system's CNG
-# (Windows Vista and later), never crypto code of our own.
+# (Windows Vista and later), never crypto code of our own. ole32.dll: COM is
+# started on the thread that starts the product again through the shell.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "wininet.dll",
                "psapi.dll", "shell32.dll", "ws2_32.dll", "advapi32.dll", "msvcrt.dll",
-               "bcrypt.dll"}
+               "bcrypt.dll", "ole32.dll"}
 
 
 def main():

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "profile_buffer.h"
 
 namespace {
 
@@ -98,36 +97,6 @@ TEST(DistinctNames, KeepsTheFirstOfEachNameWhateverItsCase) {
     for (const auto& c : cases) {
         EXPECT_EQ(tovane::DistinctNames(c.names), c.distinct);
     }
-}
-
-TEST(ProfileBuffer, ReadsAgainWheneverTheAnswerFillsTheBuffer) {
-    struct {
-        std::size_t returned, capacity;
-        bool again;
-    } cases[] = {
-        {0, 10240, false},    {10237, 10240, false}, {10238, 10240, false},
-        {10239, 10240, true}, {0, 0, true},          {0, 1, true},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(tovane::ProfileValueMayBeCut(c.returned, c.capacity), c.again)
-            << c.returned << " of " << c.capacity;
-    }
-}
-
-TEST(ProfileBuffer, GrowsUpToTheLimitThenGivesUp) {
-    EXPECT_EQ(tovane::NextProfileCapacity(0), 256u);
-    EXPECT_EQ(tovane::NextProfileCapacity(10240), 20480u);
-    EXPECT_EQ(tovane::NextProfileCapacity(tovane::kProfileValueLimit - 1),
-              tovane::kProfileValueLimit);
-    EXPECT_EQ(tovane::NextProfileCapacity(tovane::kProfileValueLimit), 0u);
-    std::size_t capacity = 10240;
-    int steps = 0;
-    while (capacity != 0 && steps < 64) {
-        capacity = tovane::NextProfileCapacity(capacity);
-        ++steps;
-    }
-    EXPECT_EQ(capacity, 0u);
-    EXPECT_LT(steps, 20);
 }
 
 }  // namespace

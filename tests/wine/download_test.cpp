@@ -11,7 +11,7 @@
 
 #include "net/download.h"
 #include "net/internet.h"
-#include "net/transfer_log.h"
+#include "diag/log.h"
 #include "support/driver.h"
 #include "support/working_set.h"
 
@@ -445,7 +445,7 @@ TEST(TransferLog, KeepsTheNewestLinesUnderItsCap) {
     for (int i = 0; i < 3000; ++i) {
         tovane::diag::LogNote(("line " + std::to_string(i)).c_str(), filler.c_str());
     }
-    tovane::diag::LogFailure("LastCall", 87, "the newest");
+    tovane::diag::Log(tovane::Failure::System("LastCall", "the newest", 87));
     std::string log;
     ASSERT_TRUE(ReadFile(logPath, log));
     EXPECT_LE(log.size(), 256u * 1024 + 1024);

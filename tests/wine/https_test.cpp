@@ -8,7 +8,7 @@
 #include <string>
 
 #include "net/download.h"
-#include "net/transfer_log.h"
+#include "diag/log.h"
 #include "support/driver.h"
 #include "support/null_progress.h"
 #include "support/test_ca.h"

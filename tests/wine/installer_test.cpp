@@ -209,8 +209,7 @@ protected:
         request_.sourceFolder = source_;
         request_.names = {"a.dll", "Kelvo.exe", "n.dat"};
         request_.versionFileName = "Version.ini";
-        request_.mainVer = 2;
-        request_.subVer = 5;
+        request_.version = {2, 5};
     }
 
     void ExpectOld() {

@@ -4,6 +4,7 @@
 #include <string>
 #include <thread>
 
+#include "manifest.h"
 #include "tovane_fixture.h"
 #include "ui/text.h"
 
@@ -112,25 +113,20 @@ class ManifestReadingTest : public ::testing::TestWithParam<ManifestCase> {};
 
 TEST_P(ManifestReadingTest, NotesAreChineseAndTheOtherValuesReadable) {
     const ManifestCase& c = GetParam();
-    std::string path = FreshDir(CurrentTestFileName()) + "\\Version.ini";
-    ASSERT_TRUE(WriteFile(path, c.file));
-    tovane::ManifestEncoding encoding = ui::PrepareManifestForReading(path);
-    EXPECT_EQ(encoding, c.readAs);
-    // Read as the dialog reads them, through the ANSI calls.
-    char programs[64] = {};
-    ::GetPrivateProfileStringA("Programs", "Programs", "", programs, sizeof programs, path.c_str());
-    EXPECT_STREQ(programs, "a.dll?b.exe?") << "the first section is found";
-    EXPECT_EQ(::GetPrivateProfileIntA("Kelvo", "SubVer", 0, path.c_str()), 1u);
-    std::wstring notes;
-    EXPECT_TRUE(ui::ReadManifestNotes(path, encoding, &notes));
-    EXPECT_EQ(notes, kNotesShown);
+    tovane::Manifest manifest;
+    ASSERT_EQ(tovane::ParseManifest(c.file, &manifest), tovane::ManifestParse::kOk);
+    EXPECT_EQ(manifest.encoding, c.readAs);
+    EXPECT_EQ(manifest.files, (std::vector<std::string>{"a.dll", "b.exe", ""}))
+        << "the first section is found";
+    EXPECT_EQ(manifest.offered.sub, 1u);
+    EXPECT_EQ(ui::NotesForBox(manifest), kNotesShown);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, ManifestReadingTest,
     ::testing::Values(ManifestCase{"Gbk", Manifest("", kNotesGbk), tovane::ManifestEncoding::Gbk},
                       ManifestCase{"Utf8Bom", Manifest("\xEF\xBB\xBF", kNotesUtf8),
-                                   tovane::ManifestEncoding::Utf16Le}),
+                                   tovane::ManifestEncoding::Utf8}),
     [](const ::testing::TestParamInfo<ManifestCase>& info) {
         return std::string(info.param.name);
     });

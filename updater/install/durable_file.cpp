@@ -142,26 +142,45 @@ bool FlushFile(const std::string& path, DWORD* error) {
     return Flush(file.get(), error);
 }
 
-bool ReadWholeFile(const std::string& path, std::string* content, DWORD* error) {
-    kelvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
+bool ReadWholeFile(HANDLE file, std::size_t limit, std::string* content, DWORD* error) {
+    content->clear();
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size)) {
         *error = ::GetLastError();
         return false;
     }
-    content->clear();
-    char buffer[4096];
-    for (;;) {
+    if (static_cast<unsigned long long>(size.QuadPart) > limit) {
+        *error = ERROR_FILE_TOO_LARGE;
+        return false;
+    }
+    content->resize(static_cast<std::size_t>(size.QuadPart));
+    std::size_t done = 0;
+    while (done < content->size()) {
         DWORD got = 0;
-        if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+        if (!::ReadFile(file, &(*content)[done], static_cast<DWORD>(content->size() - done), &got,
+                        nullptr)) {
             *error = ::GetLastError();
             return false;
         }
         if (got == 0) {
-            return true;
+            content->resize(done);  // it shrank meanwhile: what is there is all of it
+            break;
         }
-        content->append(buffer, got);
+        done += got;
     }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::size_t limit, std::string* content,
+                   DWORD* error) {
+    kelvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        *error = ::GetLastError();
+        content->clear();
+        return false;
+    }
+    return ReadWholeFile(file.get(), limit, content, error);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

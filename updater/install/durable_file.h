@@ -29,7 +29,12 @@ bool FlushFile(const std::string& path, DWORD* error);
 // (C:\Kelvo and a mapped or linked path to it): same volume, same file index.
 bool SameFile(const std::string& a, const std::string& b);
 
-bool ReadWholeFile(const std::string& path, std::string* content, DWORD* error);
+// The whole file, or false: ERROR_FILE_TOO_LARGE past `limit` bytes (nothing
+// is read then). The handle form reads from its current position and
+// leaves the handle open; the path form opens the file sharing reading only.
+bool ReadWholeFile(HANDLE file, std::size_t limit, std::string* content, DWORD* error);
+bool ReadWholeFile(const std::string& path, std::size_t limit, std::string* content,
+                   DWORD* error);
 bool IsRegularFile(const std::string& path);
 bool Exists(const std::string& path);
 

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "common/unique_handle.h"
+#include "diag/log.h"
 #include "install/durable_file.h"
-#include "net/transfer_log.h"
+#include "install/version_record.h"
 #include "install_journal.h"
 #include "install_plan.h"
 
@@ -13,42 +15,34 @@ namespace {
 
 const char kJournalName[] = "Tovane.journal";
 const char kBackupFolderName[] = "Tovane.rollback\\";
+// A journal names a few files; anything this large was not written here.
+const std::size_t kJournalLimit = std::size_t(16) << 20;
 
-// "<what> "<file>" failed (system error <n>)."
 // The user's message for a failed step; the step goes to the log as well,
 // with the code taken right after the call that failed.
-std::string Failed(const std::string& what, const std::string& file, DWORD error) {
-    diag::LogFailure(what.c_str(), error, file.c_str());
-    char code[32];
-    std::snprintf(code, sizeof code, "%lu", static_cast<unsigned long>(error));
-    return what + " \"" + file + "\" failed (system error " + code + ").";
+std::string Report(const Failure& failure) {
+    diag::Log(failure);
+    return Describe(failure);
 }
 
 // Deletes every file in the folder and the folder itself; true when it is gone.
 bool RemoveFolder(const std::string& folder) {
     WIN32_FIND_DATAA data;
-    HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
+    {
+        kelvo::unique_hfind find(::FindFirstFileA((folder + "*").c_str(), &data));
+        for (bool more = static_cast<bool>(find); more; more = ::FindNextFileA(find.get(), &data)) {
             if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 ::DeleteFileA((folder + data.cFileName).c_str());
             }
-        } while (::FindNextFileA(find, &data));
-        ::FindClose(find);
+        }
     }
     ::RemoveDirectoryA(folder.c_str());
     return !Exists(folder);
 }
 
-struct StepFailure {
-    std::string file;
-    std::string what;
-    DWORD error = 0;
-};
-
 // Puts every entry back, newest first. Safe to run again on a folder that
 // is already (partly) back: each step looks at what is on disk.
-bool RollBack(const InstallJournal& journal, StepFailure* failure) {
+bool RollBack(const InstallJournal& journal, Failure* failure) {
     bool whole = true;
     for (std::size_t i = journal.entries.size(); i-- > 0;) {
         const JournalEntry& entry = journal.entries[i];
@@ -59,14 +53,14 @@ bool RollBack(const InstallJournal& journal, StepFailure* failure) {
             // No backup means the old file was never moved away.
             if (Exists(backup) && !MoveFileDurably(backup, destination, &error)) {
                 if (whole) {
-                    *failure = {entry.name, "Putting back", error};
+                    *failure = Failure::System("Putting back", entry.name, error);
                 }
                 whole = false;
             }
         } else if (IsRegularFile(destination) && !::DeleteFileA(destination.c_str())) {
             error = ::GetLastError();
             if (whole) {
-                *failure = {entry.name, "Removing", error};
+                *failure = Failure::System("Removing", entry.name, error);
             }
             whole = false;
         }
@@ -100,20 +94,7 @@ bool StageVersionFile(const InstallJournal& journal, std::size_t index,
         *error = ::GetLastError();
         return false;
     }
-    char number[16];
-    std::snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(request.mainVer));
-    if (!::WritePrivateProfileStringA("Kelvo", "MainVer", number, staging.c_str())) {
-        *error = ::GetLastError();
-        return false;
-    }
-    std::snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(request.subVer));
-    if (!::WritePrivateProfileStringA("Kelvo", "SubVer", number, staging.c_str())) {
-        *error = ::GetLastError();
-        return false;
-    }
-    // Drops the profile functions' cached copy, so the file is on disk.
-    ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, staging.c_str());
-    return FlushFile(staging, error);
+    return WriteVersionRecord(staging, request.version, error);
 }
 
 // Moves the old file aside (a rename, so even a running executable can go)
@@ -132,7 +113,7 @@ bool StartAgain(ProductControl& control, const std::string& exe, std::string* no
     if (exe.empty() || control.Start(exe, &error)) {
         return !exe.empty();
     }
-    *note = " " + Failed("Starting", exe, error) + " Please start it yourself.";
+    *note = " " + Report(Failure::System("Starting", exe, error)) + " Please start it yourself.";
     return false;
 }
 
@@ -142,7 +123,7 @@ InstallResult RollBackAfter(const std::string& failure, const InstallJournal& jo
                             const std::string& programFolder, ProductControl& control) {
     InstallResult result;
     result.targetFolder = journal.targetFolder;
-    StepFailure back;
+    Failure back;
     if (RollBack(journal, &back)) {
         RemoveFolder(journal.backupFolder);
         RemoveJournal(programFolder);
@@ -152,7 +133,7 @@ InstallResult RollBackAfter(const std::string& failure, const InstallJournal& jo
     } else {
         // The journal stays: the next start tries again.
         result.outcome = InstallResult::Outcome::kBroken;
-        result.message = failure + " " + Failed(back.what, back.file, back.error) +
+        result.message = failure + " " + Report(back) +
                          " The previous version is kept in " + journal.backupFolder +
                          " and put back on the next start of the updater.";
     }
@@ -190,7 +171,7 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
     // from then on is put right on the next start, and the product that
     // was being stopped is started again.
     InstallJournal journal;
-    StepFailure failure;
+    Failure failure;
     bool journalWritten = false;
     auto writeJournal = [&](const std::string& exe, bool stopping) {
         journal.targetFolder = InstallTargetFolder(exe, request.programFolder);
@@ -212,9 +193,9 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         RemoveFolder(journal.backupFolder);
         DWORD error = 0;
         if (!::CreateDirectoryA(journal.backupFolder.c_str(), nullptr)) {
-            failure = {journal.backupFolder, "Creating the folder", ::GetLastError()};
+            failure = Failure::System("Creating the folder", journal.backupFolder, ::GetLastError());
         } else if (!WriteJournal(request.programFolder, journal, &error)) {
-            failure = {JournalPath(request.programFolder), "Writing", error};
+            failure = Failure::System("Writing", JournalPath(request.programFolder), error);
             RemoveFolder(journal.backupFolder);
         } else {
             journalWritten = true;
@@ -244,8 +225,7 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
     if (!journalWritten) {
         // Nothing was touched, and the product was never asked to close.
         result.outcome = InstallResult::Outcome::kRolledBack;
-        result.message =
-            Failed(failure.what, failure.file, failure.error) + " Nothing was changed.";
+        result.message = Report(failure) + " Nothing was changed.";
         progress.Status(result.message);
         return result;
     }
@@ -275,15 +255,14 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         }
         ok = ok && PlaceEntry(journal, i, &error);
         if (!ok) {
-            failure = {entry.name, "Installing", error};
+            failure = Failure::System("Installing", entry.name, error);
             break;
         }
         HoldIfAsked("placed." + std::to_string(i));
     }
 
     if (!ok) {
-        return RollBackAfter(Failed(failure.what, failure.file, failure.error), journal,
-                             request.programFolder, control);
+        return RollBackAfter(Report(failure), journal, request.programFolder, control);
     }
     progress.Position(static_cast<int>(names.size()));
 
@@ -293,8 +272,9 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         // The journal on disk still says installing, and the next start would
         // roll back a complete update: put it back now, while that is known.
         journal.state = InstallJournal::State::kInstalling;
-        return RollBackAfter(Failed("Writing", JournalPath(request.programFolder), error), journal,
-                             request.programFolder, control);
+        return RollBackAfter(Report(Failure::System("Writing", JournalPath(request.programFolder),
+                                                    error)),
+                             journal, request.programFolder, control);
     }
     HoldIfAsked("committed");
 
@@ -320,13 +300,13 @@ RecoveryResult RecoverInterruptedInstall(const std::string& programFolder,
     ::DeleteFileA((path + ".tmp").c_str());  // a journal never finished; nothing was touched
     std::string text;
     DWORD error = 0;
-    if (!ReadWholeFile(path, &text, &error)) {
+    if (!ReadWholeFile(path, kJournalLimit, &text, &error)) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             return result;
         }
         result.found = true;
         result.ok = false;
-        result.message = Failed("Reading", path, error) +
+        result.message = Report(Failure::System("Reading", path, error)) +
                          " An interrupted update could not be checked. No update check was made.";
         return result;
     }
@@ -365,11 +345,10 @@ RecoveryResult RecoverInterruptedInstall(const std::string& programFolder,
             "Close Kelvo and start the updater again.";
         return result;
     }
-    StepFailure failure;
+    Failure failure;
     if (!RollBack(*journal, &failure)) {
         result.ok = false;
-        result.message = "An interrupted update could not be undone: " +
-                         Failed(failure.what, failure.file, failure.error) +
+        result.message = "An interrupted update could not be undone: " + Report(failure) +
                          " The previous version is kept in " + journal->backupFolder +
                          " and put back on the next start.";
         return result;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "install/product_control.h"
+#include "version_rule.h"
 
 namespace tovane {
 
@@ -32,8 +33,7 @@ struct InstallRequest {
     // They stay the caller's to close; a null one means "by path".
     std::vector<HANDLE> sources;
     std::string versionFileName;  // "Version.ini"
-    std::uint32_t mainVer = 0;
-    std::uint32_t subVer = 0;
+    Version version;              // recorded in the target's version file
     DWORD graceMs = kProductGraceMs;
 };
 

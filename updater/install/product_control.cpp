@@ -5,9 +5,7 @@
 #include <psapi.h>
 #include <shellapi.h>
 
-#include "common/unique_handle.h"
-#include "net/transfer_log.h"
-#include "ui/text.h"
+#include "diag/log.h"
 
 namespace tovane {
 
@@ -20,20 +18,11 @@ const DWORD kTerminateWaitMs = 5000;
 
 }  // namespace
 
-Win32ProductControl::~Win32ProductControl() {
-    if (process_ != nullptr) {
-        ::CloseHandle(process_);
-    }
-}
-
 bool Win32ProductControl::IsRunning() {
-    // Only a probe: when the mutex is absent this creates it for a moment.
-    HANDLE probe = ::CreateMutexA(nullptr, FALSE, kProductMutexName);
-    DWORD probeError = ::GetLastError();
-    if (probe != nullptr) {
-        ::CloseHandle(probe);
-    }
-    return probeError == ERROR_ALREADY_EXISTS;
+    // Opened, never created: a probe that created the mutex would, for a
+    // moment, be the product to a product starting meanwhile.
+    kelvo::unique_handle mutex(::OpenMutexA(SYNCHRONIZE, FALSE, kProductMutexName));
+    return mutex || ::GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 bool Win32ProductControl::OpenProduct(std::string* exe) {
@@ -44,15 +33,15 @@ bool Win32ProductControl::OpenProduct(std::string* exe) {
     }
     DWORD pid = 0;
     ::GetWindowThreadProcessId(window_, &pid);
-    process_ = ::OpenProcess(
-        SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (process_ == nullptr) {
-        process_ = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+    process_.reset(::OpenProcess(
+        SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    if (!process_) {
+        process_.reset(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
     }
     auto instance = reinterpret_cast<HMODULE>(::GetWindowLongPtrA(window_, GWLP_HINSTANCE));
     char path[MAX_PATH] = {};
-    if (process_ != nullptr && instance != nullptr &&
-        ::GetModuleFileNameExA(process_, instance, path, MAX_PATH) > 0) {
+    if (process_ && instance != nullptr &&
+        ::GetModuleFileNameExA(process_.get(), instance, path, MAX_PATH) > 0) {
         *exe = path;
     }
     return true;
@@ -61,7 +50,7 @@ bool Win32ProductControl::OpenProduct(std::string* exe) {
 void Win32ProductControl::RequestClose() { ::PostMessageA(window_, WM_CLOSE, 0, 0); }
 
 bool Win32ProductControl::WaitForExit(DWORD timeoutMs) {
-    if (process_ == nullptr) {
+    if (!process_) {
         // Not openable: the window is all there is to watch.
         DWORD start = ::GetTickCount();
         while (::IsWindow(window_)) {
@@ -72,47 +61,23 @@ bool Win32ProductControl::WaitForExit(DWORD timeoutMs) {
         }
         return true;
     }
-    DWORD start = ::GetTickCount();
-    for (;;) {
-        DWORD elapsed = ::GetTickCount() - start;
-        DWORD left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
-        DWORD wait = ::MsgWaitForMultipleObjects(1, &process_, FALSE, left, QS_ALLINPUT);
-        if (wait == WAIT_OBJECT_0) {
-            return true;
-        }
-        if (wait != WAIT_OBJECT_0 + 1) {
-            return false;  // timed out (or the wait itself failed)
-        }
-        // The dialog keeps painting while the product takes its time.
-        MSG msg;
-        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                ::PostQuitMessage(static_cast<int>(msg.wParam));
-                return ::WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
-            }
-            ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
-        }
-    }
+    return ::WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 bool Win32ProductControl::Terminate(DWORD* error) {
-    if (process_ == nullptr) {
+    if (!process_) {
         *error = ERROR_INVALID_HANDLE;
         return false;
     }
-    if (!::TerminateProcess(process_, 1)) {
+    if (!::TerminateProcess(process_.get(), 1)) {
         *error = ::GetLastError();
-        diag::LogFailure("TerminateProcess", *error, "the running product");
+        diag::Log(Failure::System("TerminateProcess", "the running product", *error));
         return false;
     }
     return true;
 }
 
-bool Win32ProductControl::AskWhetherClosed() {
-    return kelvo::ui::MessageBoxGbk(owner_, "Whether you have close the program", "Ask",
-                                    MB_YESNO | MB_ICONQUESTION) == IDYES;
-}
+bool Win32ProductControl::AskWhetherClosed() { return ask_ && ask_(); }
 
 bool Win32ProductControl::Start(const std::string& exe, DWORD* error) {
     std::string folder = exe.substr(0, exe.find_last_of('\\') + 1);
@@ -123,7 +88,7 @@ bool Win32ProductControl::Start(const std::string& exe, DWORD* error) {
         if (*error == 0) {
             *error = static_cast<DWORD>(result);
         }
-        diag::LogFailure("ShellExecute", *error, exe.c_str());
+        diag::Log(Failure::System("ShellExecute", exe, *error));
         return false;
     }
     return true;

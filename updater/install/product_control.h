@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "common/unique_handle.h"
+
 namespace tovane {
 
 class ProductControl {
@@ -23,8 +25,7 @@ public:
     virtual bool OpenProduct(std::string* exe) = 0;
     // Asks the product to close (WM_CLOSE to its window).
     virtual void RequestClose() = 0;
-    // True once the opened process has ended, waiting at most timeoutMs
-    // while the caller's window keeps painting.
+    // True once the opened process has ended, waiting at most timeoutMs.
     virtual bool WaitForExit(DWORD timeoutMs) = 0;
     virtual bool Terminate(DWORD* error) = 0;
     // The manual-close prompt; true for "Yes".
@@ -33,12 +34,12 @@ public:
     virtual bool Start(const std::string& exe, DWORD* error) = 0;
 };
 
-// The real product: mutex "Kelvo", window "Kelvo"; message boxes owned by
-// `owner`.
+// The real product: mutex "Kelvo", window "Kelvo". It runs on the session's
+// thread, so the manual-close prompt is the caller's to show: `ask` is
+// called for it and may block until the user answers.
 class Win32ProductControl : public ProductControl {
 public:
-    explicit Win32ProductControl(HWND owner) : owner_(owner) {}
-    ~Win32ProductControl() override;
+    explicit Win32ProductControl(std::function<bool()> ask) : ask_(std::move(ask)) {}
 
     bool IsRunning() override;
     bool OpenProduct(std::string* exe) override;
@@ -49,9 +50,9 @@ public:
     bool Start(const std::string& exe, DWORD* error) override;
 
 private:
-    HWND owner_;
+    std::function<bool()> ask_;
     HWND window_ = nullptr;
-    HANDLE process_ = nullptr;
+    kelvo::unique_handle process_;
 };
 
 enum class StopOutcome {

@@ -10,7 +10,7 @@
 
 #include "download_plan.h"
 #include "net/internet.h"
-#include "net/transfer_log.h"
+#include "diag/log.h"
 #include "numbers.h"
 #include "transfer_steps.h"
 
@@ -18,10 +18,15 @@ namespace tovane {
 
 namespace {
 
-using diag::LogFailure;
 using diag::LogNote;
-using diag::LogStatus;
-using net::InternetHandle;
+
+// A failed WinInet or file call, logged with the code GetLastError gave
+// right after it.
+// The subject stays a plain pointer: building a string before the error is
+// read must not be able to change it.
+void LogFailure(const char* operation, DWORD error, const char* subject) {
+    diag::Log(Failure::System(operation, subject, error));
+}
 
 struct UrlParts {
     std::string server;
@@ -86,38 +91,6 @@ bool IsSecurityFailure(DWORD error) {
     }
 }
 
-// Keeps the session registered with the canceller for the transfer's life.
-class CancelRegistration {
-public:
-    CancelRegistration(net::TransferCancel* cancel, HINTERNET session) : cancel_(cancel) {
-        registered_ = cancel_ == nullptr || cancel_->Register(session);
-    }
-    ~CancelRegistration() { Finish(); }
-    bool Registered() const { return registered_; }
-    // False when the canceller closed the session (and so everything under it).
-    bool Finish() {
-        if (cancel_ != nullptr && registered_) {
-            registered_ = false;
-            ownsHandles_ = cancel_->Unregister();
-        }
-        return ownsHandles_;
-    }
-    // Closes a request or connection between two attempts, unless a cancel
-    // closed it with the session.
-    void CloseUnderSession(InternetHandle& handle) {
-        if (cancel_ != nullptr) {
-            cancel_->CloseUnlessCancelled(handle.release());
-        } else {
-            handle.reset();
-        }
-    }
-
-private:
-    net::TransferCancel* cancel_;
-    bool registered_ = false;
-    bool ownsHandles_ = true;
-};
-
 // A header of the answer as text; empty when absent.
 std::string QueryHeader(HINTERNET request, DWORD info) {
     char text[1024];
@@ -136,27 +109,15 @@ enum class AttemptEnd { Done, Broken, Refetch, Redirected, Fail };
 class Transfer {
 public:
     Transfer(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
-             net::TransferCancel* cancel, CancelRegistration& registration)
+             net::TransferCancel* cancel, net::Session& session)
         : url_(url),
           localPath_(localPath),
           progress_(progress),
           showBar_(showBar),
           cancel_(cancel),
-          registration_(registration) {}
+          session_(session) {}
 
-    int Run(HINTERNET session, const RetryPolicy& policy);
-    // Handles go in one order on every exit: local file, request,
-    // connection. After a cancel, those under the session are closed already.
-    void Close(bool ownsHandles) {
-        localFile_.reset();
-        if (ownsHandles) {
-            request_.reset();
-            connection_.reset();
-        } else {
-            request_.release();
-            connection_.release();
-        }
-    }
+    bool Run(const RetryPolicy& policy);
 
 private:
     bool Cancelled() const { return cancel_ != nullptr && cancel_->Cancelled(); }
@@ -165,18 +126,20 @@ private:
     AttemptEnd StartFile();
     AttemptEnd ReadBody();
     AttemptEnd FollowRedirect();
-    bool Connect(HINTERNET session);
+    bool Connect();
 
     const char* url_;
     const char* localPath_;
     DownloadProgress& progress_;
     const bool showBar_;
     net::TransferCancel* cancel_;
-    CancelRegistration& registration_;
+    net::Session& session_;
 
     UrlParts parts_;
-    InternetHandle connection_;
-    InternetHandle request_;
+    // Declared before the file: on every exit the local file closes first,
+    // then the request, then the connection.
+    net::Session::Handle connection_;
+    net::Session::Handle request_;
     kelvo::unique_hfile localFile_;
     std::unique_ptr<char[]> buffer_;
 
@@ -189,14 +152,14 @@ private:
     bool shown_ = false;
     int rangeUpper_ = -1;  // last range upper set on the bar
     std::uint32_t readSize_ = kFirstReadSize;
-    HINTERNET session_ = nullptr;
     std::string currentUrl_;  // where the last redirect led; the URL asked for at first
     int redirects_ = 0;
 };
 
-bool Transfer::Connect(HINTERNET session) {
-    connection_.reset(::InternetConnectA(session, parts_.server.c_str(), parts_.port, nullptr,
-                                         nullptr, INTERNET_SERVICE_HTTP, 0, 1));
+bool Transfer::Connect() {
+    connection_ = session_.Own(::InternetConnectA(session_.get(), parts_.server.c_str(),
+                                                  parts_.port, nullptr, nullptr,
+                                                  INTERNET_SERVICE_HTTP, 0, 1));
     if (!connection_) {
         LogFailure("InternetConnect", ::GetLastError(), currentUrl_.c_str());
         return false;
@@ -204,24 +167,23 @@ bool Transfer::Connect(HINTERNET session) {
     return true;
 }
 
-int Transfer::Run(HINTERNET session, const RetryPolicy& policy) {
+bool Transfer::Run(const RetryPolicy& policy) {
     if (!SplitUrl(url_, parts_)) {
         LogFailure("InternetCrackUrl", ::GetLastError(), url_);
-        return 0;
+        return false;
     }
-    session_ = session;
     currentUrl_ = url_;
-    if (!Connect(session)) {
-        return 0;
+    if (!Connect()) {
+        return false;
     }
     RetryBudget budget(policy);
     for (;;) {
         const AttemptEnd end = Attempt();
         if (end == AttemptEnd::Done) {
-            return 1;
+            return true;
         }
         if (end == AttemptEnd::Fail || Cancelled()) {
-            return 0;
+            return false;
         }
         if (end == AttemptEnd::Redirected) {
             continue;  // at once, and not counted as a break
@@ -233,7 +195,7 @@ int Transfer::Run(HINTERNET session, const RetryPolicy& policy) {
         std::uint32_t delayMs = 0;
         if (!budget.Next(progressed, delayMs)) {
             LogNote("transfer given up after its retries", url_);
-            return 0;
+            return false;
         }
         char note[96];
         std::snprintf(note, sizeof note, "trying again in %lu ms from byte %llu",
@@ -247,9 +209,9 @@ int Transfer::Run(HINTERNET session, const RetryPolicy& policy) {
             ::Sleep(delayMs);
         }
         if (cancelled) {
-            return 0;
+            return false;
         }
-        registration_.CloseUnderSession(request_);
+        request_.reset();
     }
 }
 
@@ -267,8 +229,8 @@ AttemptEnd Transfer::Attempt() {
         // one to plain http even when told not to.
         flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     }
-    request_.reset(::HttpOpenRequestA(connection_.get(), "GET", parts_.object.c_str(), nullptr,
-                                      nullptr, nullptr, flags, 1));
+    request_ = session_.Own(::HttpOpenRequestA(connection_.get(), "GET", parts_.object.c_str(),
+                                               nullptr, nullptr, nullptr, flags, 1));
     if (!request_) {
         LogFailure("HttpOpenRequest", ::GetLastError(), url_);
         return AttemptEnd::Broken;
@@ -313,11 +275,11 @@ AttemptEnd Transfer::FollowRedirect() {
         return AttemptEnd::Fail;
     }
     LogNote("redirected", target);
-    registration_.CloseUnderSession(request_);
-    registration_.CloseUnderSession(connection_);
+    request_.reset();
+    connection_.reset();
     parts_ = next;
     currentUrl_ = target;
-    return Connect(session_) ? AttemptEnd::Redirected : AttemptEnd::Fail;
+    return Connect() ? AttemptEnd::Redirected : AttemptEnd::Fail;
 }
 
 AttemptEnd Transfer::TakeAnswer(std::uint64_t offset) {
@@ -339,10 +301,11 @@ AttemptEnd Transfer::TakeAnswer(std::uint64_t offset) {
                                       QueryHeader(request_.get(), HTTP_QUERY_LAST_MODIFIED));
     switch (JudgeReply(offset, validator_, haveLength_ ? announced_ : 0, reply)) {
     case ReplyUse::Fail:
-        LogStatus("GET", dwStateCode, url_);
+        diag::Log(Failure::Http("GET", url_, dwStateCode));
         return AttemptEnd::Fail;
     case ReplyUse::RefetchFromStart:
-        LogStatus("resumed GET could not continue the file and starts it over", dwStateCode, url_);
+        diag::Log(Failure::Http("resumed GET could not continue the file and starts it over", url_,
+                                dwStateCode));
         startOver_ = true;
         return AttemptEnd::Refetch;
     case ReplyUse::UseFromStart:
@@ -458,13 +421,14 @@ AttemptEnd Transfer::ReadBody() {
 
 }  // namespace
 
-int DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
-                 net::TransferCancel* cancel, const RetryPolicy& policy) {
-    InternetHandle session(
-        ::InternetOpenA("Tovane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session) {
-        LogFailure("InternetOpen", ::GetLastError(), url);
-        return 0;
+bool DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
+                  net::TransferCancel* cancel, const RetryPolicy& policy) {
+    net::Session session(cancel);
+    if (!session.Open()) {
+        if (cancel == nullptr || !cancel->Cancelled()) {
+            LogFailure("InternetOpen", ::GetLastError(), url);
+        }
+        return false;
     }
     DWORD connectTimeout = 2000;
     DWORD connectRetries = 1;
@@ -476,21 +440,9 @@ int DownloadFile(const char* url, const char* localPath, DownloadProgress& progr
                          sizeof connectRetries);
     ::InternetSetOptionA(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout,
                          sizeof receiveTimeout);
-
-    CancelRegistration registration(cancel, session.get());
-    if (!registration.Registered()) {
-        return 0;
-    }
-    Transfer transfer(url, localPath, progress, showBar, cancel, registration);
-    const int result = transfer.Run(session.get(), policy);
-    if (registration.Finish()) {
-        transfer.Close(true);
-        session.reset();
-    } else {
-        transfer.Close(false);
-        session.release();
-    }
-    return result;
+    // Destroyed before the session it was opened under.
+    Transfer transfer(url, localPath, progress, showBar, cancel, session);
+    return transfer.Run(policy);
 }
 
 }  // namespace tovane

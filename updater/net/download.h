@@ -21,14 +21,14 @@ public:
     virtual void SetPos(int pos) = 0;
 };
 
-// 1 when the whole body of one version was written to localPath (from one
-// 200 answer, or from it and parts of the same version), 0 otherwise. The file is created only once
-// the status is known, so a failed request leaves an older file at the path untouched. A transfer
-// that breaks off is taken up again from where it stopped, as long as the server vouches that the
-// rest belongs to the same version; otherwise it starts over. Every failure is logged
-// (transfer_log.h). showBar: the update job shows the bar; the check job only sets it. cancel may
-// be null; a cancelled transfer ends with 0, also while it waits to try again.
-int DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
-                 net::TransferCancel* cancel, const RetryPolicy& policy = RetryPolicy());
+// True when the whole body of one version was written to localPath (from one
+// 200 answer, or from it and parts of the same version). The file is created only once the status
+// is known, so a failed request leaves an older file at the path untouched. A transfer that breaks
+// off is taken up again from where it stopped, as long as the server vouches that the rest belongs
+// to the same version; otherwise it starts over. Every failure is logged (diag/log.h). showBar: the
+// update job shows the bar; the check job only sets it. cancel may be null; a cancelled transfer
+// ends with false, also while it waits to try again.
+bool DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
+                  net::TransferCancel* cancel, const RetryPolicy& policy = RetryPolicy());
 
 }  // namespace tovane

@@ -1,6 +1,7 @@
-// WinInet handles with ownership, and a way for another thread to abort a
-// transfer: closing the session handle makes the blocking WinInet call in
-// the transfer's thread return with an error.
+// WinInet handles with one owner each, and a way for another thread to
+// abort a transfer: closing the session handle makes the blocking WinInet
+// call in the transfer's thread return with an error, and closes every
+// connection and request under it with it.
 #pragma once
 
 #include <windows.h>
@@ -12,83 +13,77 @@
 
 namespace tovane::net {
 
-struct InternetHandleTraits {
-    using pointer = HINTERNET;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::InternetCloseHandle(h); }
-};
+class Session;
 
-using InternetHandle = kelvo::UniqueHandle<InternetHandleTraits>;
-
-// Shared between a transfer and whoever may cancel it.
+// The job's side of cancelling: a flag, an event that ends waits between
+// attempts, and the session of the running transfer, which Cancel aborts.
 class TransferCancel {
 public:
     TransferCancel() : cancelEvent_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    TransferCancel(const TransferCancel&) = delete;
+    TransferCancel& operator=(const TransferCancel&) = delete;
 
-    // Closes the registered session, if any, and refuses every later one.
-    void Cancel() noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
-        cancelled_ = true;
-        if (session_ != nullptr) {
-            ::InternetCloseHandle(session_);
-            session_ = nullptr;
-            closedByCancel_ = true;
-        }
-        if (cancelEvent_) {
-            ::SetEvent(cancelEvent_.get());
-        }
-    }
-
+    // Aborts the running transfer, if any, and refuses every later one.
+    void Cancel() noexcept;
+    bool Cancelled() const noexcept;
     // Waits between two attempts of a transfer; true when cancelled meanwhile.
-    bool WaitCancelled(DWORD ms) const noexcept {
-        if (!cancelEvent_) {
-            ::Sleep(ms);
-            return Cancelled();
-        }
-        return ::WaitForSingleObject(cancelEvent_.get(), ms) == WAIT_OBJECT_0 || Cancelled();
-    }
-
-    // Closes a handle under the registered session, unless Cancel() closed
-    // the session and so the handle with it: never closed twice.
-    void CloseUnlessCancelled(HINTERNET handle) noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!closedByCancel_) {
-            ::InternetCloseHandle(handle);
-        }
-    }
-
-    bool Cancelled() const noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return cancelled_;
-    }
-
-    // Takes the session of the running transfer. False when cancelled
-    // already: the caller then closes the session itself and gives up.
-    bool Register(HINTERNET session) noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (cancelled_) {
-            return false;
-        }
-        session_ = session;
-        closedByCancel_ = false;
-        return true;
-    }
-
-    // Hands the session back for closing. Returns false when Cancel() closed
-    // it (and with it every connection and request under it), so that the
-    // transfer closes nothing twice.
-    bool Unregister() noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
-        session_ = nullptr;
-        return !closedByCancel_;
-    }
+    bool WaitCancelled(DWORD ms) const noexcept;
 
 private:
+    friend class Session;
+    bool Register(Session* session) noexcept;
+    void Unregister(Session* session) noexcept;
+
     mutable std::mutex mutex_;
-    HINTERNET session_ = nullptr;
+    Session* session_ = nullptr;
     bool cancelled_ = false;
-    bool closedByCancel_ = false;
     kelvo::unique_handle cancelEvent_;
+};
+
+// The internet session of one transfer: the owner of the session handle and
+// the one way out of every connection and request opened under it, so that
+// nothing is closed twice when a cancel on another thread closed the
+// session first.
+class Session {
+public:
+    // Closes a connection or request through its session.
+    struct ChildTraits {
+        using pointer = HINTERNET;
+        Session* session = nullptr;
+        static pointer invalid() noexcept { return nullptr; }
+        void close(pointer h) const noexcept { session->CloseChild(h); }
+    };
+    using Handle = kelvo::UniqueHandle<ChildTraits>;
+
+    // Opens the session; Open() is false when that failed (the error is
+    // then GetLastError's) or when the job was cancelled already.
+    explicit Session(TransferCancel* cancel);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    bool Open() const noexcept { return opened_ && registered_; }
+    // Null once a cancel has aborted the session.
+    HINTERNET get() noexcept;
+    Handle Own(HINTERNET child) noexcept { return Handle(child, ChildTraits{this}); }
+
+private:
+    friend class TransferCancel;
+    void Abort() noexcept;
+    void CloseChild(HINTERNET child) noexcept;
+
+    struct Traits {
+        using pointer = HINTERNET;
+        static pointer invalid() noexcept { return nullptr; }
+        static void close(pointer h) noexcept { ::InternetCloseHandle(h); }
+    };
+
+    TransferCancel* cancel_;
+    std::mutex mutex_;
+    kelvo::UniqueHandle<Traits> handle_;
+    bool opened_ = false;
+    bool aborted_ = false;
+    bool registered_ = false;
 };
 
 }  // namespace tovane::net

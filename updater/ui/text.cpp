@@ -1,41 +1,9 @@
 #include "text.h"
 
-#include <cstdio>
-#include <vector>
-
 #include "manifest_text.h"
-#include "profile_read.h"
+
 
 namespace kelvo::ui {
-
-namespace {
-
-bool ReadWholeFile(const std::string& path, std::string& content) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        return false;
-    }
-    content.clear();
-    char buffer[16384];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-        content.append(buffer, n);
-    }
-    bool ok = std::ferror(f) == 0;
-    std::fclose(f);
-    return ok;
-}
-
-bool WriteWholeFile(const std::string& path, const void* data, std::size_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) {
-        return false;
-    }
-    bool ok = std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
-}
-
-}  // namespace
 
 std::wstring WideFromCodePage(std::string_view bytes, UINT codePage) {
     if (bytes.empty()) {
@@ -65,55 +33,35 @@ int MessageBoxGbk(HWND owner, const char* text, const char* caption, UINT type) 
                          WideFromGbk(caption != nullptr ? caption : "").c_str(), type);
 }
 
-std::string ManifestBytesForReading(const std::string& bytes) {
-    tovane::ManifestBytes manifest = tovane::ClassifyManifest(bytes);
-    if (manifest.encoding != tovane::ManifestEncoding::Utf8) {
-        return bytes;
-    }
-    std::wstring text = L"\uFEFF" + WideFromCodePage(manifest.body, tovane::kUtf8CodePage);
-    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+std::wstring NotesForBox(const tovane::Manifest& manifest) {
+    return WideFromCodePage(tovane::NotesForDisplay(manifest.notes),
+                            manifest.encoding == tovane::ManifestEncoding::Gbk
+                                ? tovane::kGbkCodePage
+                                : tovane::kUtf8CodePage);
 }
 
-tovane::ManifestEncoding PrepareManifestForReading(const std::string& path) {
-    std::string file;
-    if (!ReadWholeFile(path, file)) {
-        return tovane::ManifestEncoding::Gbk;
-    }
-    const tovane::ManifestEncoding encoding = tovane::ClassifyManifest(file).encoding;
-    if (encoding != tovane::ManifestEncoding::Utf8) {
-        return encoding;
-    }
-    const std::string rewritten = ManifestBytesForReading(file);
-    if (!WriteWholeFile(path, rewritten.data(), rewritten.size())) {
-        // Left as it was: read as GBK, the notes may show wrongly, but the
-        // check goes on rather than offering nothing.
-        return tovane::ManifestEncoding::Gbk;
-    }
-    return tovane::ManifestEncoding::Utf16Le;
-}
-
-bool ReadManifestNotes(const std::string& path, tovane::ManifestEncoding encoding,
-                       std::wstring* notes) {
-    if (encoding == tovane::ManifestEncoding::Gbk) {
-        // Read through the ANSI call, which hands the bytes back as they
-        // stand in the file when the system's code page is 936 or a
-        // single-byte one such as 1252, then converted from GBK here.
-        std::string bytes;
-        if (!tovane::ReadWholeProfileString("Kelvo", "UpdateInof", path, &bytes)) {
-            notes->clear();
-            return false;
-        }
-        *notes = WideFromGbk(tovane::NotesForDisplay(bytes));
+bool AnsiFromUtf8(std::string_view utf8, std::string* ansi) {
+    ansi->clear();
+    if (utf8.empty()) {
         return true;
     }
-    std::wstring value;
-    if (!tovane::ReadWholeProfileString(L"Kelvo", L"UpdateInof", WideFromCodePage(path, CP_ACP),
-                                        &value)) {
-        notes->clear();
+    const int size = static_cast<int>(utf8.size());
+    int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+    if (length == 0) {
         return false;
     }
-    *notes = tovane::NotesForDisplay(std::wstring_view(value));
-    return true;
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, &wide[0], length);
+    BOOL lossy = FALSE;
+    int bytes = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0,
+                                      nullptr, &lossy);
+    if (bytes == 0 || lossy) {
+        return false;
+    }
+    ansi->resize(static_cast<std::size_t>(bytes));
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, &(*ansi)[0], bytes,
+                          nullptr, &lossy);
+    return !lossy;
 }
 
 }  // namespace kelvo::ui

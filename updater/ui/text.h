@@ -1,6 +1,7 @@
-// Texts on their way to the screen: the program's GBK texts and the
-// manifest's release notes turned into UTF-16 for the wide-character calls,
-// so that they read the same whatever the system's ANSI code page is.
+// Texts between encodings: the program's GBK texts and the manifest's
+// release notes turned into UTF-16 for the wide-character calls, so that
+// they read the same whatever the system's ANSI code page is, and a Unicode
+// manifest's file names into that code page for the file calls.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "manifest.h"
 #include "text_encoding.h"
 
 namespace kelvo::ui {
@@ -23,25 +25,13 @@ inline std::wstring WideFromGbk(std::string_view gbk) {
 // MessageBoxW with text and caption given as GBK (or ASCII) bytes.
 int MessageBoxGbk(HWND owner, const char* text, const char* caption, UINT type);
 
-// Makes the downloaded manifest at path readable by the profile calls on
-// Windows and Wine alike, and tells its encoding. Windows' profile calls know
-// no UTF-8 byte-order mark: the mark would make "[Programs]" an unknown line.
-// Wine does know it, but its ANSI calls then hand the values out in the ANSI
-// code page, which cannot hold Chinese notes on a Western system. So a
-// UTF-8 manifest is rewritten in place as UTF-16LE with its mark, the one
-// Unicode form both read, and its notes are then read with the wide call;
-// names and numbers keep being read with the ANSI calls. A GBK manifest is
-// left as it is.
-tovane::ManifestEncoding PrepareManifestForReading(const std::string& path);
+// The manifest's release notes for the status box: each '?' a line break,
+// in the manifest's own encoding.
+std::wstring NotesForBox(const tovane::Manifest& manifest);
 
-// The bytes that rewrite makes of a manifest's bytes (the same bytes when
-// they need none).
-std::string ManifestBytesForReading(const std::string& bytes);
-
-// The release notes (UpdateInof) of a prepared manifest, each '?' a line
-// break, ready for the status box. Read whole: false when they are too long
-// to read (they are then refused, never cut).
-bool ReadManifestNotes(const std::string& path, tovane::ManifestEncoding encoding,
-                       std::wstring* notes);
+// UTF-8 bytes in the system's ANSI code page, for the ANSI file calls; false
+// when a character has no exact form there (no best-fit stand-in is taken:
+// it could name another file) or the bytes are not UTF-8.
+bool AnsiFromUtf8(std::string_view utf8, std::string* ansi);
 
 }  // namespace kelvo::ui

@@ -1,4 +1,4 @@
-#include "net/transfer_log.h"
+#include "diag/log.h"
 
 #include <cstdio>
 #include <cstring>
@@ -89,19 +89,7 @@ bool LogPath(char (&path)[MAX_PATH + 1]) {
     return true;
 }
 
-void LogFailure(const char* operation, DWORD error, const char* subject) {
-    char what[160];
-    std::snprintf(what, sizeof what, "%s failed, error %lu", operation,
-                  static_cast<unsigned long>(error));
-    WriteEvent(what, subject);
-}
-
-void LogStatus(const char* operation, DWORD status, const char* subject) {
-    char what[160];
-    std::snprintf(what, sizeof what, "%s answered HTTP %lu", operation,
-                  static_cast<unsigned long>(status));
-    WriteEvent(what, subject);
-}
+void Log(const Failure& failure) { WriteEvent(LogLine(failure).c_str(), nullptr); }
 
 void LogNote(const char* text, const char* subject) { WriteEvent(text, subject); }
 

@@ -6,16 +6,15 @@
 
 #include <windows.h>
 
+#include "failure.h"
+
 namespace tovane::diag {
 
-// A failed system call: its name, the code GetLastError gave right after
-// it, and what it was about (a URL, a path); subject may be null.
-void LogFailure(const char* operation, DWORD error, const char* subject);
-
-// A failure told by a number other than a system error (an HTTP status).
-void LogStatus(const char* operation, DWORD status, const char* subject);
+// A failure, in the words of LogLine (failure.h).
+void Log(const Failure& failure);
 
 // Anything else worth knowing when reading a failure: a resume, a restart.
+// subject may be null.
 void LogNote(const char* text, const char* subject);
 
 // Where the log goes; empty when the temporary folder is unknown.

@@ -1,0 +1,523 @@
+// The update, read top to bottom: Run() dispatches a job, and the steps
+// below follow in the order they happen.
+#include "session/update_session.h"
+
+#include <objbase.h>
+#include <process.h>
+
+#include <cstdio>
+
+#include "app_paths.h"
+#include "diag/log.h"
+#include "download_plan.h"
+#include "file_names.h"
+#include "install/durable_file.h"
+#include "install/installer.h"
+#include "install/product_control.h"
+#include "install/version_record.h"
+#include "install_plan.h"
+#include "net/download.h"
+#include "trust/verify.h"
+#include "ui/text.h"
+
+namespace tovane {
+
+namespace {
+
+// The transfer reports every 10240-byte step; the view gets the latest
+// position at most once per period and once at the end of each file. An
+// event per step cost more than the transfer itself: each one is a
+// wineserver round trip and a repaint of the bar.
+class ViewProgress : public DownloadProgress {
+public:
+    explicit ViewProgress(SessionView& view) : view_(view) {}
+    void Show() override {
+        Flush();
+        Send(SessionEvent::Kind::kProgressShow, 0);
+    }
+    void SetRange(std::int16_t, std::int16_t upper) override {
+        Flush();
+        Send(SessionEvent::Kind::kProgressRange, upper);
+    }
+    void SetPos(int pos) override {
+        position_ = pos;
+        pending_ = true;
+        // A reset to 0 starts a file (or starts it over): shown at once.
+        if (pos == 0 || ::GetTickCount() - lastSent_ >= kPeriodMs) {
+            Flush();
+        }
+    }
+    // The last position stored, sent if the view has not had it yet.
+    void Flush() {
+        if (pending_) {
+            pending_ = false;
+            lastSent_ = ::GetTickCount();
+            Send(SessionEvent::Kind::kProgressPos, position_);
+        }
+    }
+
+private:
+    void Send(SessionEvent::Kind kind, int value) {
+        SessionEvent event;
+        event.kind = kind;
+        event.value = value;
+        view_.Show(std::move(event));
+    }
+
+    static constexpr DWORD kPeriodMs = 30;
+    SessionView& view_;
+    int position_ = 0;
+    bool pending_ = false;
+    DWORD lastSent_ = ::GetTickCount();
+};
+
+// The installer's progress, as the view's status and bar.
+class ViewInstallProgress : public InstallProgress {
+public:
+    explicit ViewInstallProgress(SessionView& view) : view_(view) {}
+    void Status(const std::string& text) override { view_.Show(SessionEvent::Status(text)); }
+    void Range(int count) override { Send(SessionEvent::Kind::kProgressRange, count); }
+    void Position(int done) override { Send(SessionEvent::Kind::kProgressPos, done); }
+
+private:
+    void Send(SessionEvent::Kind kind, int value) {
+        SessionEvent event;
+        event.kind = kind;
+        event.value = value;
+        view_.Show(std::move(event));
+    }
+    SessionView& view_;
+};
+
+// GetCurrentDirectoryA and GetTempPathA alike: the length written, 0 on
+// failure, or the size needed when the buffer is too small.
+bool QueryFolder(DWORD(WINAPI* query)(DWORD, LPSTR), char (&buffer)[MAX_PATH + 1], DWORD* error) {
+    DWORD length = query(MAX_PATH, buffer);
+    *error = ::GetLastError();
+    if (length == 0) {
+        return false;
+    }
+    if (length >= MAX_PATH) {
+        *error = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    return true;
+}
+
+// How long a new job waits for the thread of the one before.
+const DWORD kPreviousJobWaitMs = 5000;
+
+std::string MissingFolder(const char* which, DWORD error) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "The %s folder could not be determined (error %lu). No update check was made.",
+                  which, static_cast<unsigned long>(error));
+    return text;
+}
+
+std::string UnverifiedMessage(const std::string& reason) {
+    return "The update information from the server could not be verified (" + reason +
+           "). No update is offered.";
+}
+
+// A downloaded file read once, whole, through a handle that shares reading
+// only, and then deleted: the bytes read are the only copy that counts.
+bool TakeDownload(const std::string& path, std::size_t limit, std::string* bytes) {
+    DWORD error = 0;
+    bool read = false;
+    {
+        kelvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                               nullptr));
+        read = file && ReadWholeFile(file.get(), limit, bytes, &error);
+    }
+    ::DeleteFileA(path.c_str());
+    return read;
+}
+
+}  // namespace
+
+UpdateSession::UpdateSession(std::string baseUrl, std::shared_ptr<SessionView> view)
+    : view_(std::move(view)), m_strUrl(std::move(baseUrl)) {}
+
+bool UpdateSession::StartWorker(const std::shared_ptr<UpdateSession>& session, std::int8_t mode) {
+    // The check job has posted its decision before it returns; it is all
+    // but over when the user can ask for the update.
+    if (session->thread_ &&
+        ::WaitForSingleObject(session->thread_.get(), kPreviousJobWaitMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    auto* handOver = new Job{session, mode};
+    auto thread =
+        reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &ThreadProc, handOver, 0, nullptr));
+    if (thread == nullptr) {
+        delete handOver;
+        return false;
+    }
+    session->thread_.reset(thread);
+    return true;
+}
+
+unsigned __stdcall UpdateSession::ThreadProc(void* parameter) {
+    std::unique_ptr<Job> job(static_cast<Job*>(parameter));
+    // The shell starts the product again from this thread, and may hand
+    // that to COM extensions.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    job->session->Run(job->mode);
+    // Only a successful start is paired with an end.
+    if (SUCCEEDED(com)) {
+        ::CoUninitialize();
+    }
+    return 1;
+}
+
+bool UpdateSession::Cancel() noexcept {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (replacingFiles_) {
+        return false;
+    }
+    cancelled_ = true;
+    cancel_.Cancel();
+    return true;
+}
+
+void UpdateSession::Join(DWORD timeoutMs) {
+    // A transfer that does not give up in time is left behind: it touches
+    // nothing of the dialog, and the process ends after the dialog.
+    if (thread_) {
+        ::WaitForSingleObject(thread_.get(), timeoutMs);
+        thread_.reset();
+    }
+}
+
+void UpdateSession::Run(std::int8_t mode) {
+    // "线程开始运行"
+    ::OutputDebugStringA("\xCF\xDF\xB3\xCC\xBF\xAA\xCA\xBC\xD4\xCB\xD0\xD0\n");
+    m_nMode = mode;
+    if (mode == kCheckJob) {
+        std::string manifest;
+        std::string signature;
+        if (FindFolders() && FetchManifest(&manifest, &signature) && Verify(manifest, signature)) {
+            OnDownloadsDone(manifest);
+        }
+    } else {
+        std::vector<kelvo::unique_hfile> held;
+        std::vector<HANDLE> sources;
+        if (FetchFiles() && CheckFiles(&held, &sources)) {
+            RunInstallation(std::move(sources));
+        }
+    }
+    // "线程结束 "
+    ::OutputDebugStringA("\xCF\xDF\xB3\xCC\xBD\xE1\xCA\xF8 \n");
+}
+
+// Without both folders nothing is fetched: a failed query would leave an
+// empty folder, and the downloads and the version file would land in
+// whatever folder a relative name then means.
+bool UpdateSession::FindFolders() {
+    char folder[MAX_PATH + 1] = {};
+    DWORD error = 0;
+    if (!QueryFolder(&::GetCurrentDirectoryA, folder, &error)) {
+        Status(MissingFolder("program", error));
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        m_strAppDir = ProgramFolderFromCurrentDir(folder);
+    }
+    // Before the version is read: it is the rolled-back one that counts.
+    const bool recovered = Recover();
+    const Version installed = ReadVersionRecord(LocalVersionFilePath(folder, m_strVerName));
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        installed_ = installed;
+    }
+    if (!recovered) {
+        return false;  // the status says what is wrong; no check over a broken folder
+    }
+    if (!QueryFolder(&::GetTempPathA, folder, &error)) {
+        Status(MissingFolder("temporary", error));
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    m_strTempDir = folder;
+    return true;
+}
+
+// An installation cut short by a crash is put right before anything else.
+bool UpdateSession::Recover() {
+    if (!BeginReplacingFiles()) {
+        return false;
+    }
+    Win32ProductControl control([this] { return view_->AskWhetherClosed(); });
+    RecoveryResult recovery = RecoverInterruptedInstall(m_strAppDir, control);
+    EndReplacingFiles();
+    if (!recovery.message.empty()) {
+        Status(recovery.message);
+    }
+    return recovery.ok;
+}
+
+// The manifest, and with a key built in its signature right after it. A
+// manifest that did not arrive this time is not read, even if an older file
+// stands at the path: that would be a stale decision.
+bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature) {
+    const bool keyed = trust::HasBuiltInKey();
+    const std::vector<DownloadItem> items =
+        CheckDownloads(m_strUrl, m_strTempDir, m_strVerName, keyed);
+    ViewProgress progress(*view_);
+    bool arrived[2] = {false, false};
+    for (std::size_t i = 0; i < items.size() && !cancel_.Cancelled(); ++i) {
+        arrived[i] = DownloadFile(items[i].url.c_str(), items[i].localPath.c_str(), progress,
+                                  false, &cancel_);
+        progress.Flush();
+    }
+    if (cancel_.Cancelled()) {
+        return false;
+    }
+    manifest->clear();
+    signature->clear();
+    // A signature whose transfer failed is missing, whatever a file at the
+    // path may still hold.
+    if (keyed && !(arrived[1] && TakeDownload(items[1].localPath, limits::kSignatureBytes,
+                                              signature))) {
+        signature->clear();
+        ::DeleteFileA(items[1].localPath.c_str());
+    }
+    if (!arrived[0]) {
+        // Nothing came: read as an empty manifest, which offers nothing.
+        ::DeleteFileA(items[0].localPath.c_str());
+        manifestArrived_ = false;
+        return true;
+    }
+    manifestArrived_ = true;
+    if (!TakeDownload(items[0].localPath, limits::kManifestBytes, manifest)) {
+        Status(keyed ? UnverifiedMessage("it could not be read")
+                     : std::string("The update list or notes on the server are too long to be "
+                                   "read whole. No update is offered."));
+        return false;
+    }
+    return true;
+}
+
+// With a key built in nothing of the manifest is parsed before its bytes
+// verify against the signature, and then only those bytes are parsed.
+bool UpdateSession::Verify(const std::string& manifest, const std::string& signature) {
+    if (!trust::HasBuiltInKey() || !manifestArrived_) {
+        return true;
+    }
+    long error = 0;
+    const trust::ManifestCheck check = trust::VerifyManifest(
+        manifest.data(), manifest.size(), signature.data(), signature.size(), &error);
+    if (check == trust::ManifestCheck::kVerified) {
+        return true;
+    }
+    std::string reason = trust::ToString(check);
+    if (check == trust::ManifestCheck::kCryptoFailure) {
+        char code[32];
+        std::snprintf(code, sizeof code, " 0x%08lX", static_cast<unsigned long>(error));
+        reason += code;
+    }
+    Status(UnverifiedMessage(reason));
+    return false;
+}
+
+// The decision: the list, the offered version and the notes, from the
+// (verified) bytes in memory.
+void UpdateSession::OnDownloadsDone(const std::string& bytes) {
+    Manifest manifest;
+    if (ParseManifest(bytes, &manifest) != ManifestParse::kOk) {
+        Status(
+            "The update list or notes on the server are too long to be read whole. No "
+            "update is offered.");
+        return;
+    }
+    // File names become paths for the ANSI file calls: a Unicode manifest's
+    // names are taken into the system's code page, and one it cannot hold
+    // is refused like any other unusable name.
+    if (manifest.encoding != ManifestEncoding::Gbk) {
+        for (std::string& name : manifest.files) {
+            std::string ansi;
+            if (!kelvo::ui::AnsiFromUtf8(name, &ansi)) {
+                Status(
+                    "The update list on the server names a file that cannot be used "
+                    "safely: \"" +
+                    name + "\". No update is offered.");
+                return;
+            }
+            name = std::move(ansi);
+        }
+    }
+    // Names from the server become paths in two folders; one that is not a
+    // plain file name refuses the whole list before anything is fetched.
+    if (const std::string* unsafe = FindUnsafeName(manifest.files)) {
+        Status(
+            "The update list on the server names a file that cannot be used "
+            "safely: \"" +
+            *unsafe + "\". No update is offered.");
+        return;
+    }
+    Version installed;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        m_vecFiles.insert(m_vecFiles.end(), manifest.files.begin(), manifest.files.end());
+        installed = installed_;
+        manifest_ = manifest;
+    }
+    if (IsNewerVersion(installed, manifest.offered)) {
+        SessionEvent offer;
+        offer.kind = SessionEvent::Kind::kUpdateOffered;
+        offer.notes = kelvo::ui::NotesForBox(manifest);
+        view_->Show(std::move(offer));
+        return;
+    }
+    // "Software does not need to update！" (full-width '！' in GBK)
+    Status("Software does not need to update\xA3\xA1");
+}
+
+// Every listed entry, in list order, each announced in the status box.
+bool UpdateSession::FetchFiles() {
+    ViewProgress progress(*view_);
+    arrived_.clear();
+    for (const DownloadItem& item : UpdateDownloads(m_strUrl, m_strTempDir, m_vecFiles)) {
+        if (cancel_.Cancelled()) {
+            return false;
+        }
+        Status("Downloading update file " + item.name);
+        arrived_.push_back(
+            DownloadFile(item.url.c_str(), item.localPath.c_str(), progress, true, &cancel_));
+        progress.Flush();
+    }
+    return !cancel_.Cancelled();
+}
+
+// A file whose transfer failed or broke off is never installed, and each
+// download is checked against its [Files] entry through a handle that
+// shares reading only; the installer copies from that same handle, so the
+// bytes checked are the bytes installed. All of it before the product is
+// stopped.
+bool UpdateSession::CheckFiles(std::vector<kelvo::unique_hfile>* held,
+                               std::vector<HANDLE>* sources) {
+    const int n = InstalledEntryCount(m_vecFiles.size());
+    for (int i = 0; i < n; ++i) {
+        if (static_cast<std::size_t>(i) >= arrived_.size() || !arrived_[i]) {
+            Refuse("The update file \"" + m_vecFiles[i] +
+                   "\" could not be downloaded completely. Nothing was changed; please try the "
+                   "update again later.");
+            return false;
+        }
+    }
+    const bool required = trust::HasBuiltInKey();
+    for (int i = 0; i < n; ++i) {
+        const std::string& name = m_vecFiles[i];
+        if (name.empty()) {
+            sources->push_back(nullptr);  // an empty entry installs nothing
+            continue;
+        }
+        held->emplace_back(::CreateFileA((m_strTempDir + name).c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        DWORD error = ::GetLastError();
+        trust::FileCheck check = trust::FileCheck::kReadFailed;
+        if (held->back()) {
+            const std::string* value = manifest_.FilesValue(name);
+            check = trust::CheckFile(held->back().get(),
+                                     value != nullptr ? value->c_str() : nullptr, required, &error);
+        }
+        if (check != trust::FileCheck::kMatch && check != trust::FileCheck::kNotRequired) {
+            std::string reason = trust::ToString(check);
+            if (check == trust::FileCheck::kReadFailed) {
+                reason += ", error " + std::to_string(error);
+            }
+            Refuse("The update file \"" + name + "\" does not match the update information (" +
+                   reason + "). Nothing was changed; please try the update again later.");
+            return false;
+        }
+        sources->push_back(held->back().get());
+    }
+    return true;
+}
+
+void UpdateSession::RunInstallation(std::vector<HANDLE> sources) {
+    InstallRequest request;
+    request.programFolder = m_strAppDir;
+    request.sourceFolder = m_strTempDir;
+    request.names.assign(m_vecFiles.begin(),
+                         m_vecFiles.begin() + InstalledEntryCount(m_vecFiles.size()));
+    request.sources = std::move(sources);
+    request.versionFileName = m_strVerName + ".ini";
+    request.version = manifest_.offered;
+
+    if (!BeginReplacingFiles()) {
+        return;
+    }
+    Win32ProductControl control([this] { return view_->AskWhetherClosed(); });
+    ViewInstallProgress progress(*view_);
+    const InstallResult result = Install(request, control, progress);
+    EndReplacingFiles();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // The version went to the folder the files went to; the program
+        // folder's own record changes only when that is the same folder,
+        // however its path is spelled.
+        if (result.outcome == InstallResult::Outcome::kInstalled &&
+            (::lstrcmpiA(result.targetFolder.c_str(), m_strAppDir.c_str()) == 0 ||
+             SameFile(result.targetFolder, m_strAppDir))) {
+            installed_ = manifest_.offered;
+        }
+    }
+
+    switch (result.outcome) {
+    case InstallResult::Outcome::kInstalled: {
+        SessionEvent done;
+        done.kind = SessionEvent::Kind::kUpdated;
+        done.text = result.message;
+        view_->Show(std::move(done));
+        break;
+    }
+    case InstallResult::Outcome::kNothingToInstall:
+        view_->Show(SessionEvent::Report(result.message, false, true));
+        break;
+    default:
+        view_->Show(SessionEvent::Report(result.message, true, false));
+        break;
+    }
+}
+
+void UpdateSession::End() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!m_strTempDir.empty()) {
+        for (const std::string& entry : m_vecFiles) {
+            ::DeleteFileA((m_strTempDir + entry).c_str());
+        }
+    }
+    if (m_strAppDir.empty()) {
+        return;  // the program folder was never known: no version file to write
+    }
+    DWORD error = 0;
+    WriteVersionRecord(m_strAppDir + m_strVerName + ".ini", installed_, &error);
+}
+
+bool UpdateSession::BeginReplacingFiles() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancelled_) {
+        return false;
+    }
+    replacingFiles_ = true;
+    return true;
+}
+
+void UpdateSession::EndReplacingFiles() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    replacingFiles_ = false;
+}
+
+void UpdateSession::Status(std::string text) { view_->Show(SessionEvent::Status(std::move(text))); }
+
+// Said in the status box and in an error box: the update job stops here with
+// nothing changed.
+void UpdateSession::Refuse(std::string text) {
+    view_->Show(SessionEvent::Report(std::move(text), true, true));
+}
+
+}  // namespace tovane

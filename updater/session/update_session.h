@@ -1,0 +1,104 @@
+// One update, start to end, without a window: find the folders, put right
+// an interrupted installation, read the installed version, fetch and verify
+// the manifest, parse it, decide; then, when asked, fetch the listed files,
+// check them, install them and record the version. Each job runs on a
+// thread of its own and reports through a SessionView; the dialog only
+// shows what it is told and forwards the user's clicks.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/unique_handle.h"
+#include "manifest.h"
+#include "net/internet.h"
+#include "session/view.h"
+#include "version_rule.h"
+
+namespace tovane {
+
+// What one job of the session does.
+enum JobMode : std::int8_t {
+    kCheckJob = 1,   // folders, recovery, installed version, manifest, decision
+    kUpdateJob = 2,  // every listed file fetched, checked and installed
+};
+
+class UpdateSession {
+public:
+    // baseUrl ends with '/'; the view lives as long as the session.
+    UpdateSession(std::string baseUrl, std::shared_ptr<SessionView> view);
+    UpdateSession(const UpdateSession&) = delete;
+    UpdateSession& operator=(const UpdateSession&) = delete;
+
+    // Starts a job on a thread of its own; false when no thread could be
+    // started (no job runs, and the view hears nothing of it).
+    static bool StartWorker(const std::shared_ptr<UpdateSession>& session, std::int8_t mode);
+
+    // The dialog is closing. False while files are being replaced: that
+    // ends by itself, whole or rolled back, and must not be cut short.
+    bool Cancel() noexcept;
+    // Waits at most timeoutMs for the running job's thread.
+    void Join(DWORD timeoutMs);
+
+    // At the very end, whatever happened: the downloads leave the temporary
+    // folder and the installed version, new or unchanged, is written to the
+    // program folder's version file.
+    void End();
+
+private:
+    struct Job {
+        std::shared_ptr<UpdateSession> session;  // kept alive by its thread
+        std::int8_t mode;
+    };
+    static unsigned __stdcall ThreadProc(void* parameter);
+    void Run(std::int8_t mode);
+
+    // The check job's steps.
+    bool FindFolders();
+    bool Recover();
+    bool FetchManifest(std::string* manifest, std::string* signature);
+    bool Verify(const std::string& manifest, const std::string& signature);
+    void OnDownloadsDone(const std::string& manifest);
+
+    // The update job's steps.
+    bool FetchFiles();
+    bool CheckFiles(std::vector<kelvo::unique_hfile>* held, std::vector<HANDLE>* sources);
+    void RunInstallation(std::vector<HANDLE> sources);
+
+    // Recovery and installation replace files: while they run, closing
+    // waits. False when the session was cancelled first.
+    bool BeginReplacingFiles();
+    void EndReplacingFiles();
+
+    void Status(std::string text);
+    void Refuse(std::string text);
+
+    const std::shared_ptr<SessionView> view_;
+    net::TransferCancel cancel_;
+    kelvo::unique_handle thread_;
+
+    // Guards what End() reads and the jobs write, and the two flags.
+    std::mutex mutex_;
+    bool cancelled_ = false;
+    bool replacingFiles_ = false;
+
+    const std::string m_strUrl;
+    const std::string m_strVerName = "Version";
+    std::string m_strAppDir;   // the program folder, ending with '\'; empty until known
+    std::string m_strTempDir;  // ending with '\'
+    std::int8_t m_nMode = 0;
+    Version installed_;  // the installed version, as Version.ini records it
+    // The manifest's list ('?'-separated in [Programs]), filled by the check.
+    std::vector<std::string> m_vecFiles;
+    Manifest manifest_;  // the (verified) manifest the decision was made on
+    bool manifestArrived_ = false;
+    // Whether each listed file arrived whole, from the last update job.
+    std::vector<bool> arrived_;
+};
+
+}  // namespace tovane
