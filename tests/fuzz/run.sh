@@ -11,6 +11,8 @@ build=${2:-$root/build/fuzz}
 command -v clang++ >/dev/null || { echo "clang is needed (apt-get install clang libclang-rt-14-dev)" >&2; exit 1; }
 
 mkdir -p "$build"
+# Absolute: the targets run from inside it, and their logs are named from it.
+build=$(cd "$build" && pwd)
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKELVO_BUILD_TESTS=OFF -DKELVO_FUZZ=ON \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" \
