@@ -1,6 +1,6 @@
 // What the publishing tool needs from the system: SHA-256, P-256 keys and
-// signatures, files, and the time. One implementation over OpenSSL and POSIX, one over
-// CNG and Win32; everything else of the tool is shared.
+// signatures, files, and the time. One implementation over OpenSSL and POSIX,
+// one over CNG and Win32; everything else of the tool is shared.
 #pragma once
 
 #include <cstddef>
