@@ -11,19 +11,27 @@ build=${2:-$root/build/fuzz}
 command -v clang++ >/dev/null || { echo "clang is needed (apt-get install clang libclang-rt-14-dev)" >&2; exit 1; }
 
 mkdir -p "$build"
+# Absolute: the targets run from inside it, and their logs are named from it.
+build=$(cd "$build" && pwd)
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKELVO_BUILD_TESTS=OFF -DKELVO_FUZZ=ON \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" \
     >"$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 1; }
 cmake --build "$build" -j2 --target files_value_fuzz der_signature_fuzz pem_key_fuzz \
+    release_values_fuzz \
     >"$build/build.log" 2>&1 || { cat "$build/build.log" >&2; exit 1; }
 
 seeds=$build/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds/files_value" "$seeds/der_signature" "$seeds/pem_key"
+mkdir -p "$seeds/files_value" "$seeds/der_signature" "$seeds/pem_key" "$seeds/release_values"
 printf '6 5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03' >"$seeds/files_value/1"
 printf '0 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855' >"$seeds/files_value/2"
 printf '18446744073709551615 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855' >"$seeds/files_value/3"
+printf '2027-03-10T14:00:00Z' >"$seeds/release_values/1"
+printf '2000-02-29T23:59:59Z' >"$seeds/release_values/2"
+printf '9999-12-31T23:59:59Z' >"$seeds/release_values/3"
+printf '100' >"$seeds/release_values/4"
+printf '25' >"$seeds/release_values/5"
 (
     cd "$seeds"
     openssl ecparam -name prime256v1 -genkey -noout -out pem_key/sec1
@@ -35,7 +43,7 @@ printf '18446744073709551615 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca49
 )
 
 status=0
-for name in files_value der_signature pem_key; do
+for name in files_value der_signature pem_key release_values; do
     corpus=$build/corpus/$name
     mkdir -p "$corpus"
     log=$build/$name.log

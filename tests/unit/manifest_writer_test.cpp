@@ -6,6 +6,7 @@
 
 #include "file_list.h"
 #include "manifest_text.h"
+#include "release_values.h"
 
 namespace {
 
@@ -87,6 +88,87 @@ TEST(BuildManifest, WhatTheUpdaterReads) {
                   abab + "\r\nKelvo.exe=6 " + std::string(62, '0') + "01\r\n");
     EXPECT_EQ(tovane::SplitFileList("Kelvo.dat?Kelvo.exe?"),
               (std::vector<std::string>{"Kelvo.dat", "Kelvo.exe", ""}));
+}
+
+// The sections the updater has always read come first and unchanged;
+// [Release] follows [Files] with only the values given, in the spelling its
+// parsers take back.
+TEST(BuildManifest, ReleaseSectionAfterFilesWithTheValuesGiven) {
+    std::vector<ListedFile> files = {{"Kelvo.exe", {6, {}}}};
+    const std::string without = BuildManifest(files, 1, 2, "n");
+    ASSERT_EQ(without.find("[Release]"), std::string::npos);
+    struct {
+        ReleaseInfo release;
+        const char* section;
+    } cases[] = {
+        {{}, ""},
+        {{1804687200, std::nullopt}, "[Release]\r\nExpires=2027-03-10T14:00:00Z\r\n"},
+        {{std::nullopt, 25}, "[Release]\r\nRollout=25\r\n"},
+        // 0 pauses a release: written, not taken for "unset".
+        {{std::nullopt, 0}, "[Release]\r\nRollout=0\r\n"},
+        {{0, 100}, "[Release]\r\nExpires=1970-01-01T00:00:00Z\r\nRollout=100\r\n"},
+        {{tovane::kLatestUtcTime, 1}, "[Release]\r\nExpires=9999-12-31T23:59:59Z\r\nRollout=1\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::string text = BuildManifest(files, 1, 2, "n", c.release);
+        EXPECT_EQ(text, without + c.section);
+        std::size_t at = text.find("Expires=");
+        if (at != std::string::npos) {
+            std::int64_t expires = -1;
+            EXPECT_TRUE(tovane::ParseUtcTime(text.substr(at + 8, 20), &expires));
+            EXPECT_EQ(expires, *c.release.expires);
+        }
+        at = text.find("Rollout=");
+        if (at != std::string::npos) {
+            unsigned percent = 999;
+            std::size_t end = text.find('\r', at);
+            EXPECT_TRUE(tovane::ParseRolloutPercent(text.substr(at + 8, end - at - 8), &percent));
+            EXPECT_EQ(percent, *c.release.rolloutPercent);
+        }
+    }
+}
+
+TEST(ParseExpiryDays, WholeDaysUpToTenYears) {
+    struct {
+        const char* text;
+        bool ok;
+        unsigned days;
+    } cases[] = {
+        {"1", true, 1},           {"90", true, 90},  {"3650", true, 3650}, {"3651", false, 0},
+        {"0", false, 0},          {"00", false, 0},  {"090", false, 0},    {"-1", false, 0},
+        {"+90", false, 0},        {"", false, 0},    {"never", false, 0},  {"1.5", false, 0},
+        {" 90", false, 0},        {"90 ", false, 0}, {"90d", false, 0},    {"99999", false, 0},
+        {"4294967386", false, 0},  // 90 after wrapping 32 bits
+    };
+    for (const auto& c : cases) {
+        unsigned days = 777;
+        EXPECT_EQ(ParseExpiryDays(c.text, days), c.ok) << '"' << c.text << '"';
+        EXPECT_EQ(days, c.ok ? c.days : 777u) << '"' << c.text << '"';
+    }
+}
+
+TEST(ExpiryAfter, WholeDaysWithinWhatTheManifestCarries) {
+    const std::int64_t lastDay = tovane::kLatestUtcTime - 86400;
+    struct {
+        std::int64_t now;
+        unsigned days;
+        bool ok;
+        std::int64_t expires;
+    } cases[] = {
+        {1796911200, 90, true, 1804687200},  // 2026-12-10T14:00:00Z + 90 days
+        {0, 1, true, 86400},
+        {lastDay, 1, true, tovane::kLatestUtcTime},
+        {lastDay + 1, 1, false, 0},
+        {tovane::kLatestUtcTime, 1, false, 0},
+        {-1, 1, false, 0},
+        {INT64_MAX, kMaxExpiryDays, false, 0},
+        {INT64_MIN, kMaxExpiryDays, false, 0},
+    };
+    for (const auto& c : cases) {
+        std::int64_t expires = -7;
+        EXPECT_EQ(ExpiryAfter(c.now, c.days, expires), c.ok) << c.now << " + " << c.days;
+        EXPECT_EQ(expires, c.ok ? c.expires : -7) << c.now << " + " << c.days;
+    }
 }
 
 }  // namespace

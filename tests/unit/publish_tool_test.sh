@@ -1,7 +1,8 @@
 #!/bin/sh
 # kelvo-publish (native) as a vendor runs it: keys OpenSSL accepts, a
-# release `openssl dgst -verify` and sha256sum agree with, and a table of
-# refusals that leave the update folder as it was.
+# release `openssl dgst -verify` and sha256sum agree with, its [Release]
+# section as the options ask, and a table of refusals that leave the update
+# folder as it was.
 #   publish_tool_test.sh KELVO_PUBLISH WORK_DIR
 set -u
 tool=$1
@@ -29,8 +30,10 @@ printf 'MZ kelvo 1.1' >Kelvo.exe
 head -c 2500000 /dev/urandom >Kelvo.dat
 mkdir src
 printf 'in a folder' >src/Extra.dll
+before=$(date -u +%s)
 "$tool" publish --key vendor.pem --version 1.1 --notes notes.txt site Kelvo.dat src/Extra.dll Kelvo.exe >/dev/null ||
     fail "publish"
+after=$(date -u +%s)
 openssl dgst -sha256 -verify vendor.pub.pem -signature site/Version.txt.sig site/Version.txt >/dev/null ||
     fail "openssl does not verify the signature"
 grep -qx "Programs=Kelvo.dat?Extra.dll?Kelvo.exe?$cr" site/Version.txt || fail "Programs line"
@@ -41,6 +44,45 @@ for f in Kelvo.dat src/Extra.dll Kelvo.exe; do
     grep -qx "$want$cr" site/Version.txt || fail "[Files] entry of $name"
     cmp -s "$f" "site/$name" || fail "$name not copied"
 done
+# Dated by default: 90 days from the clock, in the one section after [Files].
+expires=$(sed -n "s/^Expires=\(.*\)$cr\$/\1/p" site/Version.txt)
+expiresAt=$(date -u -d "$expires" +%s 2>/dev/null || echo 0)
+[ "$expiresAt" -ge $((before + 90 * 86400)) ] && [ "$expiresAt" -le $((after + 90 * 86400)) ] ||
+    fail "default Expires=$expires is not 90 days after the run"
+sections=$(grep '^\[' site/Version.txt | tr -d "$cr" | tr '\n' ' ')
+[ "$sections" = "[Programs] [Kelvo] [Files] [Release] " ] || fail "sections: $sections"
+grep -q '^Rollout=' site/Version.txt && fail "a Rollout line nobody asked for"
+
+# [Release] as the options ask, with the time given by --now. Everything
+# before it stays what the updater reads; each manifest is signed as written.
+# Cases: options | the [Release] section's lines, each followed by '|'.
+"$tool" publish --key vendor.pem --expires-in never --version 1.1 --notes notes.txt site-never \
+    Kelvo.exe >/dev/null || fail "publish --expires-in never"
+now="--now 2026-12-10T14:00:00Z"
+n=0
+while IFS='|' read -r options section; do
+    n=$((n + 1))
+    # shellcheck disable=SC2086
+    "$tool" publish --key vendor.pem $options --version 1.1 --notes notes.txt "site-release-$n" \
+        Kelvo.exe >/dev/null || { fail "publish $options"; continue; }
+    openssl dgst -sha256 -verify vendor.pub.pem -signature "site-release-$n/Version.txt.sig" \
+        "site-release-$n/Version.txt" >/dev/null || fail "openssl does not verify with $options"
+    got=$(sed -n '/^\[Release\]/,$p' "site-release-$n/Version.txt" | tr -d "$cr" | tr '\n' '|')
+    [ "$got" = "$section" ] || fail "with $options: [Release] is '$got', not '$section'"
+    sed '/^\[Release\]/,$d' "site-release-$n/Version.txt" | cmp -s - site-never/Version.txt ||
+        fail "with $options: the sections before [Release] differ"
+done <<CASES
+$now|[Release]|Expires=2027-03-10T14:00:00Z|
+$now --expires-in 1|[Release]|Expires=2026-12-11T14:00:00Z|
+--now 2024-02-28T00:00:00Z --expires-in 1|[Release]|Expires=2024-02-29T00:00:00Z|
+--expires-in 3650 $now|[Release]|Expires=2036-12-07T14:00:00Z|
+--now 9990-01-02T23:59:59Z --expires-in 3650|[Release]|Expires=9999-12-31T23:59:59Z|
+--expires-in never|
+--expires-in never $now|
+--expires-in never --rollout 25|[Release]|Rollout=25|
+$now --rollout 0|[Release]|Expires=2027-03-10T14:00:00Z|Rollout=0|
+$now --rollout 100 --expires-in 30|[Release]|Expires=2027-01-09T14:00:00Z|Rollout=100|
+CASES
 
 # Keys in the forms the openssl command line writes.
 openssl ecparam -name prime256v1 -genkey -noout -out sec1.pem
@@ -101,6 +143,22 @@ refuse "MAIN.SUB"             --key vendor.pem --version 1.2.3 --notes notes.txt
 refuse "notes"                --key vendor.pem --version 1.2 --notes missing.txt site Kelvo.exe
 refuse "update folder"        --key vendor.pem --version 1.2 --notes notes.txt afile/site Kelvo.exe
 refuse "needs"                --key vendor.pem --version 1.2 site
+refuse "--expires-in '0'"     --key vendor.pem --expires-in 0 $args Kelvo.exe
+refuse "--expires-in '-1'"    --key vendor.pem --expires-in -1 $args Kelvo.exe
+refuse "--expires-in 'abc'"   --key vendor.pem --expires-in abc $args Kelvo.exe
+refuse "--expires-in '3651'"  --key vendor.pem --expires-in 3651 $args Kelvo.exe
+refuse "--expires-in '1.5'"   --key vendor.pem --expires-in 1.5 $args Kelvo.exe
+refuse "--expires-in 'Never'" --key vendor.pem --expires-in Never $args Kelvo.exe
+refuse "--expires-in ''"      --key vendor.pem --expires-in "" $args Kelvo.exe
+refuse "outside 1970..9999"   --key vendor.pem --now 9990-01-03T00:00:00Z --expires-in 3650 $args Kelvo.exe
+refuse "--rollout '101'"      --key vendor.pem --rollout 101 $args Kelvo.exe
+refuse "--rollout '-1'"       --key vendor.pem --rollout -1 $args Kelvo.exe
+refuse "--rollout 'abc'"      --key vendor.pem --rollout abc $args Kelvo.exe
+refuse "--rollout '050'"      --key vendor.pem --rollout 050 $args Kelvo.exe
+refuse "--rollout ''"         --key vendor.pem --rollout "" $args Kelvo.exe
+refuse "--now '2027-02-29"    --key vendor.pem --now 2027-02-29T00:00:00Z $args Kelvo.exe
+refuse "--now 'today'"        --key vendor.pem --now today $args Kelvo.exe
+refuse "--rollout needs"      --key vendor.pem --version 1.2 --notes notes.txt --rollout
 }
 ls -a site | grep -q kelvo-publish && fail "temporaries left in the site"
 echo "publishing tool: $failures failure(s)"

@@ -4,6 +4,7 @@
 
 #include "file_names.h"
 #include "manifest_text.h"
+#include "release_values.h"
 
 namespace kelvo::publish {
 
@@ -108,7 +109,8 @@ std::string CheckNames(const std::vector<std::string>& names) {
 }
 
 std::string BuildManifest(const std::vector<ListedFile>& files, std::uint32_t main,
-                          std::uint32_t sub, std::string_view notesValue) {
+                          std::uint32_t sub, std::string_view notesValue,
+                          const ReleaseInfo& release) {
     std::string text = "[Programs]\r\nPrograms=";
     for (const ListedFile& f : files) {
         text += f.name + '?';
@@ -118,7 +120,45 @@ std::string BuildManifest(const std::vector<ListedFile>& files, std::uint32_t ma
     for (const ListedFile& f : files) {
         text += f.name + '=' + tovane::trust::FormatFilesValue(f.entry) + "\r\n";
     }
+    if (release.expires || release.rolloutPercent) {
+        text += std::string("[") + tovane::kReleaseInfoSection + "]\r\n";
+    }
+    if (release.expires) {
+        text += std::string(tovane::kExpiresKey) + '=' + tovane::FormatUtcTime(*release.expires) +
+                "\r\n";
+    }
+    if (release.rolloutPercent) {
+        text += std::string(tovane::kRolloutKey) + '=' + std::to_string(*release.rolloutPercent) +
+                "\r\n";
+    }
     return text;
+}
+
+bool ParseExpiryDays(std::string_view text, unsigned& days) {
+    if (text.empty() || text.size() > 4 || text[0] == '0') {
+        return false;
+    }
+    unsigned n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        n = n * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (n > kMaxExpiryDays) {
+        return false;
+    }
+    days = n;
+    return true;
+}
+
+bool ExpiryAfter(std::int64_t now, unsigned days, std::int64_t& expires) {
+    if (now < tovane::kEarliestUtcTime ||
+        now > tovane::kLatestUtcTime - static_cast<std::int64_t>(days) * 86400) {
+        return false;
+    }
+    expires = now + static_cast<std::int64_t>(days) * 86400;
+    return true;
 }
 
 }  // namespace kelvo::publish

@@ -1,8 +1,10 @@
 // The text of Version.txt as the publishing tool writes it: the parts the
-// updater reads ([Programs], [Kelvo]) and the [Files] entries it checks.
+// updater reads ([Programs], [Kelvo]), the [Files] entries it checks, and
+// the optional [Release] section.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,9 +30,33 @@ bool NotesToValue(std::string_view notes, std::string& value, std::string& why);
 // names compare without case). Empty when all is well, else the reason.
 std::string CheckNames(const std::vector<std::string>& names);
 
+// What goes into [Release]; a value left unset is not written, and with
+// neither the section is left out.
+struct ReleaseInfo {
+    // Seconds since 1970 (UTC), within what FormatUtcTime writes.
+    std::optional<std::int64_t> expires;
+    // 0..100.
+    std::optional<unsigned> rolloutPercent;
+};
+
+// The longest --expires-in: ten years. A manifest dated further ahead no
+// longer protects against being replayed, and a larger number is more
+// likely a typing slip than a plan.
+constexpr unsigned kMaxExpiryDays = 3650;
+
+// A --expires-in value: whole days 1..kMaxExpiryDays in plain decimal.
+bool ParseExpiryDays(std::string_view text, unsigned& days);
+
+// `now` plus `days` whole days, or false when that falls outside what the
+// manifest can carry (after the year 9999).
+bool ExpiryAfter(std::int64_t now, unsigned days, std::int64_t& expires);
+
 // The files in the order given: the updater starts the last one again after
-// installing, so the product's program goes last.
+// installing, so the product's program goes last. [Release] comes after
+// [Files]: the sections before it stay byte for byte what older releases
+// had, and updaters that know no [Release] never look at it.
 std::string BuildManifest(const std::vector<ListedFile>& files, std::uint32_t main,
-                          std::uint32_t sub, std::string_view notesValue);
+                          std::uint32_t sub, std::string_view notesValue,
+                          const ReleaseInfo& release = {});
 
 }  // namespace kelvo::publish

@@ -1,9 +1,10 @@
 // What the publishing tool needs from the system: SHA-256, P-256 keys and
-// signatures, and files. One implementation over OpenSSL and POSIX, one over
-// CNG and Win32; everything else of the tool is shared.
+// signatures, files, and the time. One implementation over OpenSSL and POSIX,
+// one over CNG and Win32; everything else of the tool is shared.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -47,5 +48,8 @@ bool RemoveFile(const std::string& path);
 bool EnsureFolder(const std::string& path, std::string& why);
 char PathSeparator();
 unsigned long ProcessId();
+// The system clock as seconds since 1970-01-01T00:00:00Z, 64 bits wide so
+// that no date of the manifest's range wraps.
+std::int64_t UtcNow();
 
 }  // namespace kelvo::publish

@@ -1,4 +1,4 @@
-// The publishing tool on Windows: CNG (bcrypt.dll) and Win32 files.
+// The publishing tool on Windows: CNG (bcrypt.dll), Win32 files and clock.
 #include "cng.h"
 #include <sddl.h>
 
@@ -279,5 +279,15 @@ bool EnsureFolder(const std::string& path, std::string& why) {
 
 char PathSeparator() { return '\\'; }
 unsigned long ProcessId() { return ::GetCurrentProcessId(); }
+
+std::int64_t UtcNow() {
+    // FILETIME counts 100-nanosecond steps from 1601-01-01 (UTC).
+    constexpr std::int64_t kStepsFrom1601To1970 = 116444736000000000;
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    std::int64_t steps = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    return (steps - kStepsFrom1601To1970) / 10000000;
+}
 
 }  // namespace kelvo::publish

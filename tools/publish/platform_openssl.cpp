@@ -1,7 +1,8 @@
-// The publishing tool on Linux: OpenSSL's libcrypto and POSIX files.
+// The publishing tool on Linux: OpenSSL's libcrypto, POSIX files and clock.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <openssl/bn.h>
@@ -216,5 +217,11 @@ bool EnsureFolder(const std::string& path, std::string& why) {
 
 char PathSeparator() { return '/'; }
 unsigned long ProcessId() { return static_cast<unsigned long>(::getpid()); }
+
+std::int64_t UtcNow() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec);
+}
 
 }  // namespace kelvo::publish

@@ -1,10 +1,11 @@
 // kelvo-publish: makes a vendor's signing keys and publishes a signed update
-// folder (the files, Version.txt with [Files], Version.txt.sig).
+// folder (the files, Version.txt with [Files] and [Release], Version.txt.sig).
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "manifest_writer.h"
 #include "p256_keys.h"
 #include "platform.h"
+#include "release_values.h"
 
 namespace kelvo::publish {
 namespace {
@@ -23,9 +25,24 @@ constexpr char kUsage[] =
     "usage:\n"
     "  kelvo-publish keygen PRIVATE.pem PUBLIC.pem\n"
     "      writes a new P-256 key pair; the private key file must not exist yet\n"
-    "  kelvo-publish publish --key PRIVATE.pem --version MAIN.SUB --notes NOTES.txt DIR FILE...\n"
+    "  kelvo-publish publish --key PRIVATE.pem --version MAIN.SUB --notes NOTES.txt\n"
+    "                        [--expires-in DAYS|never] [--rollout PERCENT] DIR FILE...\n"
     "      writes into DIR the files, Version.txt and its signature Version.txt.sig;\n"
-    "      list the program that is started after the update last\n";
+    "      list the program that is started after the update last\n"
+    "      --expires-in DAYS  updaters with a built-in key refuse this manifest once\n"
+    "                         DAYS (1..3650, default 90) days have passed, so that an\n"
+    "                         old one replayed cannot hold machines back: publish\n"
+    "                         again before then; 'never' writes no expiry\n"
+    "      --rollout PERCENT  quiet checks offer the release to PERCENT (0..100) of\n"
+    "                         machines; 0 pauses it; default: all\n"
+    "      --now TIME         takes TIME (YYYY-MM-DDTHH:MM:SSZ, UTC) as the current\n"
+    "                         time instead of the clock, for reproducible builds and\n"
+    "                         tests\n";
+
+// Dated by default, so that a vendor who never thinks of it still publishes
+// manifests that cannot be replayed for ever; about a quarter, which a
+// scheduled re-publish renews long before it runs out.
+constexpr unsigned kDefaultExpiryDays = 90;
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "kelvo-publish: %s\n", message.c_str());
@@ -177,8 +194,48 @@ private:
     std::vector<std::pair<std::string, std::string>> items_;
 };
 
+// The [Release] values from the options as given; false with the reason
+// when one is refused.
+bool ReleaseFromOptions(const std::optional<std::string>& expiresIn,
+                        const std::optional<std::string>& rollout,
+                        const std::optional<std::string>& now, ReleaseInfo& release,
+                        std::string& why) {
+    std::int64_t nowSeconds = 0;
+    if (!now) {
+        nowSeconds = UtcNow();
+    } else if (!tovane::ParseUtcTime(*now, &nowSeconds)) {
+        why = "--now '" + *now + "' is not a UTC time YYYY-MM-DDTHH:MM:SSZ";
+        return false;
+    }
+    if (expiresIn != "never") {
+        unsigned days = kDefaultExpiryDays;
+        if (expiresIn && !ParseExpiryDays(*expiresIn, days)) {
+            why = "--expires-in '" + *expiresIn + "' is not a whole number of days 1.." +
+                  std::to_string(kMaxExpiryDays) + " nor 'never'";
+            return false;
+        }
+        std::int64_t expires = 0;
+        if (!ExpiryAfter(nowSeconds, days, expires)) {
+            why = "--expires-in " + std::to_string(days) + " from the current time (" +
+                  std::to_string(nowSeconds) + " s since 1970) falls outside 1970..9999";
+            return false;
+        }
+        release.expires = expires;
+    }
+    if (rollout) {
+        unsigned percent = 0;
+        if (!tovane::ParseRolloutPercent(*rollout, &percent)) {
+            why = "--rollout '" + *rollout + "' is not a percent 0..100 (plain digits)";
+            return false;
+        }
+        release.rolloutPercent = percent;
+    }
+    return true;
+}
+
 int Publish(const std::vector<std::string>& args) {
     std::string keyPath, version, notesPath, dir;
+    std::optional<std::string> expiresIn, rollout, now;
     std::vector<std::string> files;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -187,6 +244,11 @@ int Publish(const std::vector<std::string>& args) {
                 return Fail(a + " needs a value");
             }
             (a == "--key" ? keyPath : a == "--version" ? version : notesPath) = args[++i];
+        } else if ((a == "--expires-in" || a == "--rollout" || a == "--now") && dir.empty()) {
+            if (i + 1 >= args.size()) {
+                return Fail(a + " needs a value");
+            }
+            (a == "--expires-in" ? expiresIn : a == "--rollout" ? rollout : now) = args[++i];
         } else if (dir.empty()) {
             if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
                 return Fail("unknown option " + a + "\n" + kUsage);
@@ -204,11 +266,16 @@ int Publish(const std::vector<std::string>& args) {
     if (!ParseReleaseVersion(version, mainVer, subVer)) {
         return Fail("version '" + version + "' is not MAIN.SUB (two decimal numbers)");
     }
+    ReleaseInfo release;
+    std::string why;
+    if (!ReleaseFromOptions(expiresIn, rollout, now, release, why)) {
+        return Fail(why);
+    }
     std::vector<std::string> names;
     for (const std::string& f : files) {
         names.push_back(BaseName(f));
     }
-    std::string why = CheckNames(names);
+    why = CheckNames(names);
     if (!why.empty()) {
         return Fail(why);
     }
@@ -236,7 +303,7 @@ int Publish(const std::vector<std::string>& args) {
         }
         listed.push_back(item);
     }
-    std::string manifest = BuildManifest(listed, mainVer, subVer, notesValue);
+    std::string manifest = BuildManifest(listed, mainVer, subVer, notesValue, release);
     trust::Sha256Digest digest;
     trust::RawSignature rs;
     if (!Sha256Of(manifest, digest) || !SignDigest(key, digest, rs, why)) {
@@ -258,6 +325,15 @@ int Publish(const std::vector<std::string>& args) {
     }
     std::printf("published %u.%u: %zu file(s), Version.txt, Version.txt.sig in %s\n", mainVer,
                 subVer, listed.size(), dir.c_str());
+    if (release.expires) {
+        std::printf("expires %s: publish again before then\n",
+                    tovane::FormatUtcTime(*release.expires).c_str());
+    } else {
+        std::printf("no expiry\n");
+    }
+    if (release.rolloutPercent) {
+        std::printf("offered to %u%% of machines\n", *release.rolloutPercent);
+    }
     return 0;
 }
 

@@ -1,10 +1,12 @@
 // kelvo-publish.exe under Wine, started as a vendor would start it: keys,
 // a published folder the updater's checks accept, publishing over an older
-// release, and the refusals that must leave no update folder behind. The
-// wrapper script checks the same output with openssl afterwards.
+// release, its [Release] section, and the refusals that must leave no update
+// folder behind. The wrapper script checks the same output with openssl
+// afterwards.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -105,6 +107,77 @@ TEST(PublishExe, KeygenThenPublishThenPublishOver) {
                                ReadPublicKey(FixturePath("public-a.pem")), {"Kelvo.exe"});
 }
 
+// A [Release] value as the profile API reads it; "-" when there is none.
+std::string ReleaseValue(const std::string& folder, const char* key) {
+    char value[64];
+    ::GetPrivateProfileStringA("Release", key, "-", value, sizeof value,
+                               (folder + "\\Version.txt").c_str());
+    return value;
+}
+
+// The clock plus whole days, written the way Expires is, by Windows' own
+// calendar. Such texts sort as the times do.
+std::string UtcTextInDays(unsigned days) {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER steps;
+    steps.LowPart = now.dwLowDateTime;
+    steps.HighPart = now.dwHighDateTime;
+    steps.QuadPart += days * 864000000000ULL;
+    now.dwLowDateTime = steps.LowPart;
+    now.dwHighDateTime = steps.HighPart;
+    SYSTEMTIME t;
+    if (!::FileTimeToSystemTime(&now, &t)) {
+        ADD_FAILURE() << "FileTimeToSystemTime";
+        return {};
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+TEST(PublishExe, ReleaseSectionFromTheOptions) {
+    WriteBytes(FixturePath("notes3.txt"), "notes");
+    WriteBytes(FixturePath("Rel.exe"), "MZ rel");
+    trust::PublicKey key = ReadPublicKey(FixturePath("public-a.pem"));
+
+    // Dated 90 days from the system clock unless told otherwise.
+    std::string earliest = UtcTextInDays(90);
+    ASSERT_EQ(RunPublish("publish --key key-a.pem --version 1.1 --notes notes3.txt rel-default "
+                         "Rel.exe"),
+              0u);
+    std::string latest = UtcTextInDays(90);
+    std::string folder = FixturePath("rel-default");
+    ExpectAcceptedByTheUpdater(folder, key, {"Rel.exe"});
+    std::string expires = ReleaseValue(folder, "Expires");
+    EXPECT_TRUE(earliest <= expires && expires <= latest)
+        << expires << " is not within " << earliest << ".." << latest;
+    EXPECT_EQ(ReleaseValue(folder, "Rollout"), "-");
+
+    struct {
+        const char* options;
+        const char* expires;
+        const char* rollout;
+    } cases[] = {
+        {"--now 2024-02-28T00:00:00Z --expires-in 1 --rollout 0", "2024-02-29T00:00:00Z", "0"},
+        {"--now 2026-12-10T14:00:00Z --rollout 25", "2027-03-10T14:00:00Z", "25"},
+        {"--expires-in never --rollout 100", "-", "100"},
+        {"--expires-in never", "-", "-"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::string name = "rel-" + std::to_string(++n);
+        ASSERT_EQ(RunPublish(std::string("publish --key key-a.pem ") + c.options +
+                             " --version 1.1 --notes notes3.txt " + name + " Rel.exe"),
+                  0u)
+            << c.options;
+        ExpectAcceptedByTheUpdater(FixturePath(name), key, {"Rel.exe"});
+        EXPECT_EQ(ReleaseValue(FixturePath(name), "Expires"), c.expires) << c.options;
+        EXPECT_EQ(ReleaseValue(FixturePath(name), "Rollout"), c.rollout) << c.options;
+    }
+}
+
 TEST(PublishExe, RefusalsLeaveNoManifest) {
     WriteBytes(FixturePath("notes2.txt"), "notes");
     WriteBytes(FixturePath("App.exe"), "MZ");
@@ -120,6 +193,8 @@ TEST(PublishExe, RefusalsLeaveNoManifest) {
          "no-such-file.exe"},
         {"device name", "--key key-a.pem --version 1.1 --notes notes2.txt refused App.exe NUL"},
         {"bad version", "--key key-a.pem --version 1 --notes notes2.txt refused App.exe"},
+        {"expiry of no days", "--key key-a.pem --expires-in 0"},
+        {"rollout above 100", "--key key-a.pem --rollout 101"},
     };
     for (const auto& c : cases) {
         std::string args = c.arguments;
