@@ -68,7 +68,14 @@ struct FindHandleTraits {
     static void close(pointer h) noexcept { ::FindClose(h); }
 };
 
+struct RegKeyTraits {
+    using pointer = HKEY;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::RegCloseKey(h); }
+};
+
 using unique_handle = UniqueHandle<KernelHandleTraits>;
+using unique_hkey = UniqueHandle<RegKeyTraits>;
 using unique_hfile = UniqueHandle<FileHandleTraits>;
 using unique_hfind = UniqueHandle<FindHandleTraits>;
 

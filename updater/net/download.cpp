@@ -20,13 +20,6 @@ namespace {
 
 using diag::LogNote;
 
-// A failed WinInet or file call, logged with the code GetLastError gave
-// right after it.
-// The subject stays a plain pointer: building a string before the error is
-// read must not be able to change it.
-void LogFailure(const char* operation, DWORD error, const char* subject) {
-    diag::Log(Failure::System(operation, subject, error));
-}
 
 struct UrlParts {
     std::string server;
@@ -118,8 +111,19 @@ public:
           session_(session) {}
 
     bool Run(const RetryPolicy& policy);
+    // Why the transfer failed: its last failing call, status or note.
+    const Failure& LastFailure() const { return last_; }
 
 private:
+    // The subject stays a plain pointer: building a string before the error
+    // is read must not be able to change it.
+    void Record(const char* operation, DWORD error, const char* subject) {
+        Record(Failure::System(operation, subject, error));
+    }
+    void Record(Failure failure) {
+        diag::Log(failure);
+        last_ = std::move(failure);
+    }
     bool Cancelled() const { return cancel_ != nullptr && cancel_->Cancelled(); }
     AttemptEnd Attempt();
     AttemptEnd TakeAnswer(std::uint64_t offset);
@@ -153,6 +157,7 @@ private:
     int rangeUpper_ = -1;  // last range upper set on the bar
     std::uint32_t readSize_ = kFirstReadSize;
     std::string currentUrl_;  // where the last redirect led; the URL asked for at first
+    Failure last_;
     int redirects_ = 0;
 };
 
@@ -161,7 +166,7 @@ bool Transfer::Connect() {
                                                   parts_.port, nullptr, nullptr,
                                                   INTERNET_SERVICE_HTTP, 0, 1));
     if (!connection_) {
-        LogFailure("InternetConnect", ::GetLastError(), currentUrl_.c_str());
+        Record("InternetConnect", ::GetLastError(), currentUrl_.c_str());
         return false;
     }
     return true;
@@ -169,7 +174,7 @@ bool Transfer::Connect() {
 
 bool Transfer::Run(const RetryPolicy& policy) {
     if (!SplitUrl(url_, parts_)) {
-        LogFailure("InternetCrackUrl", ::GetLastError(), url_);
+        Record("InternetCrackUrl", ::GetLastError(), url_);
         return false;
     }
     currentUrl_ = url_;
@@ -194,7 +199,7 @@ bool Transfer::Run(const RetryPolicy& policy) {
         }
         std::uint32_t delayMs = 0;
         if (!budget.Next(progressed, delayMs)) {
-            LogNote("transfer given up after its retries", url_);
+            Record(Failure::Note("transfer given up after its retries", url_));
             return false;
         }
         char note[96];
@@ -232,7 +237,7 @@ AttemptEnd Transfer::Attempt() {
     request_ = session_.Own(::HttpOpenRequestA(connection_.get(), "GET", parts_.object.c_str(),
                                                nullptr, nullptr, nullptr, flags, 1));
     if (!request_) {
-        LogFailure("HttpOpenRequest", ::GetLastError(), url_);
+        Record("HttpOpenRequest", ::GetLastError(), url_);
         return AttemptEnd::Broken;
     }
     std::string headers;
@@ -245,7 +250,7 @@ AttemptEnd Transfer::Attempt() {
     if (!::HttpSendRequestA(request_.get(), headers.empty() ? nullptr : headers.c_str(),
                             static_cast<DWORD>(headers.size()), nullptr, 0)) {
         const DWORD error = ::GetLastError();
-        LogFailure("HttpSendRequest", error, currentUrl_.c_str());
+        Record("HttpSendRequest", error, currentUrl_.c_str());
         return IsSecurityFailure(error) ? AttemptEnd::Fail : AttemptEnd::Broken;
     }
     return TakeAnswer(offset);
@@ -258,12 +263,12 @@ AttemptEnd Transfer::FollowRedirect() {
     DWORD length = sizeof target - 1;
     if (location.empty() ||
         !::InternetCombineUrlA(currentUrl_.c_str(), location.c_str(), target, &length, 0)) {
-        LogFailure("InternetCombineUrl(redirect)", ::GetLastError(), currentUrl_.c_str());
+        Record("InternetCombineUrl(redirect)", ::GetLastError(), currentUrl_.c_str());
         return AttemptEnd::Fail;
     }
     UrlParts next;
     if (!SplitUrl(target, next)) {
-        LogFailure("InternetCrackUrl(redirect)", ::GetLastError(), target);
+        Record("InternetCrackUrl(redirect)", ::GetLastError(), target);
         return AttemptEnd::Fail;
     }
     if (!next.secure) {
@@ -287,7 +292,7 @@ AttemptEnd Transfer::TakeAnswer(std::uint64_t offset) {
     DWORD size = sizeof dwStateCode;
     if (!::HttpQueryInfoA(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
                           &dwStateCode, &size, nullptr)) {
-        LogFailure("HttpQueryInfo(status)", ::GetLastError(), url_);
+        Record("HttpQueryInfo(status)", ::GetLastError(), url_);
         return AttemptEnd::Broken;
     }
     if (parts_.secure && IsRedirect(dwStateCode)) {
@@ -301,7 +306,7 @@ AttemptEnd Transfer::TakeAnswer(std::uint64_t offset) {
                                       QueryHeader(request_.get(), HTTP_QUERY_LAST_MODIFIED));
     switch (JudgeReply(offset, validator_, haveLength_ ? announced_ : 0, reply)) {
     case ReplyUse::Fail:
-        diag::Log(Failure::Http("GET", url_, dwStateCode));
+        Record(Failure::Http("GET", url_, dwStateCode));
         return AttemptEnd::Fail;
     case ReplyUse::RefetchFromStart:
         diag::Log(Failure::Http("resumed GET could not continue the file and starts it over", url_,
@@ -327,22 +332,22 @@ AttemptEnd Transfer::StartFile() {
         localFile_.reset(::CreateFileA(localPath_, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!localFile_) {
-            LogFailure("CreateFile", ::GetLastError(), localPath_);
+            Record("CreateFile", ::GetLastError(), localPath_);
             return AttemptEnd::Fail;
         }
         buffer_.reset(new (std::nothrow) char[kReadBufferSize]);
         if (!buffer_) {
-            LogFailure("new read buffer", ERROR_NOT_ENOUGH_MEMORY, url_);
+            Record("new read buffer", ERROR_NOT_ENOUGH_MEMORY, url_);
             return AttemptEnd::Fail;
         }
     } else {
         if (::SetFilePointer(localFile_.get(), 0, nullptr, FILE_BEGIN) ==
             INVALID_SET_FILE_POINTER) {
-            LogFailure("SetFilePointer", ::GetLastError(), localPath_);
+            Record("SetFilePointer", ::GetLastError(), localPath_);
             return AttemptEnd::Fail;
         }
         if (!::SetEndOfFile(localFile_.get())) {
-            LogFailure("SetEndOfFile", ::GetLastError(), localPath_);
+            Record("SetEndOfFile", ::GetLastError(), localPath_);
             return AttemptEnd::Fail;
         }
     }
@@ -384,7 +389,7 @@ AttemptEnd Transfer::ReadBody() {
             if (Cancelled()) {
                 return AttemptEnd::Fail;
             }
-            LogFailure("InternetReadFile", error, url_);
+            Record("InternetReadFile", error, url_);
             readSize_ = ReadSizeAfterBreak(readSize_);
             return AttemptEnd::Broken;
         }
@@ -396,7 +401,7 @@ AttemptEnd Transfer::ReadBody() {
         // complete: it fails the transfer.
         if (!::WriteFile(localFile_.get(), buffer_.get(), readCount, &dwWrite, nullptr) ||
             dwWrite != readCount) {
-            LogFailure("WriteFile", ::GetLastError(), localPath_);
+            Record("WriteFile", ::GetLastError(), localPath_);
             return AttemptEnd::Fail;
         }
         const std::uint64_t before = received_;
@@ -422,11 +427,17 @@ AttemptEnd Transfer::ReadBody() {
 }  // namespace
 
 bool DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
-                  net::TransferCancel* cancel, const RetryPolicy& policy) {
+                  net::TransferCancel* cancel, const RetryPolicy& policy, Failure* why) {
+    Failure ignored;
+    Failure& failure = why != nullptr ? *why : ignored;
+    failure = Failure();
     net::Session session(cancel);
     if (!session.Open()) {
-        if (cancel == nullptr || !cancel->Cancelled()) {
-            LogFailure("InternetOpen", ::GetLastError(), url);
+        if (cancel != nullptr && cancel->Cancelled()) {
+            failure = Failure::Note("cancelled", url);
+        } else {
+            failure = Failure::System("InternetOpen", url, ::GetLastError());
+            diag::Log(failure);
         }
         return false;
     }
@@ -442,7 +453,14 @@ bool DownloadFile(const char* url, const char* localPath, DownloadProgress& prog
                          sizeof receiveTimeout);
     // Destroyed before the session it was opened under.
     Transfer transfer(url, localPath, progress, showBar, cancel, session);
-    return transfer.Run(policy);
+    if (transfer.Run(policy)) {
+        return true;
+    }
+    failure = transfer.LastFailure();
+    if (!failure) {
+        failure = Failure::Note("cancelled", url);
+    }
+    return false;
 }
 
 }  // namespace tovane

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "failure.h"
 #include "transfer_steps.h"
 
 namespace tovane::net {
@@ -27,8 +28,10 @@ public:
 // off is taken up again from where it stopped, as long as the server vouches that the rest belongs
 // to the same version; otherwise it starts over. Every failure is logged (diag/log.h). showBar: the
 // update job shows the bar; the check job only sets it. cancel may be null; a cancelled transfer
-// ends with false, also while it waits to try again.
+// ends with false, also while it waits to try again. why, when given, gets the reason of a
+// failure: the last failing call, the HTTP status, or a note.
 bool DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
-                  net::TransferCancel* cancel, const RetryPolicy& policy = RetryPolicy());
+                  net::TransferCancel* cancel, const RetryPolicy& policy = RetryPolicy(),
+                  Failure* why = nullptr);
 
 }  // namespace tovane

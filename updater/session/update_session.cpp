@@ -17,6 +17,8 @@
 #include "install/version_record.h"
 #include "install_plan.h"
 #include "net/download.h"
+#include "release_values.h"
+#include "session/rollout_bucket.h"
 #include "trust/verify.h"
 #include "ui/text.h"
 
@@ -137,8 +139,8 @@ bool TakeDownload(const std::string& path, std::size_t limit, std::string* bytes
 
 }  // namespace
 
-UpdateSession::UpdateSession(std::string baseUrl, std::shared_ptr<SessionView> view)
-    : view_(std::move(view)), m_strUrl(std::move(baseUrl)) {}
+UpdateSession::UpdateSession(std::string baseUrl, std::shared_ptr<SessionView> view, bool quiet)
+    : view_(std::move(view)), quiet_(quiet), m_strUrl(std::move(baseUrl)) {}
 
 bool UpdateSession::StartWorker(const std::shared_ptr<UpdateSession>& session, std::int8_t mode) {
     // The check job has posted its decision before it returns; it is all
@@ -195,6 +197,7 @@ void UpdateSession::Run(std::int8_t mode) {
     ::OutputDebugStringA("\xCF\xDF\xB3\xCC\xBF\xAA\xCA\xBC\xD4\xCB\xD0\xD0\n");
     m_nMode = mode;
     if (mode == kCheckJob) {
+        outcome_ = CheckOutcome::kFailed;
         std::string manifest;
         std::string signature;
         if (FindFolders() && FetchManifest(&manifest, &signature) && Verify(manifest, signature)) {
@@ -267,11 +270,17 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
         CheckDownloads(m_strUrl, m_strTempDir, m_strVerName, keyed);
     ViewProgress progress(*view_);
     bool arrived[2] = {false, false};
-    for (std::size_t i = 0; i < items.size() && !cancel_.Cancelled(); ++i) {
-        arrived[i] = DownloadFile(items[i].url.c_str(), items[i].localPath.c_str(), progress,
+    Failure why;
+    arrived[0] = DownloadFile(items[0].url.c_str(), items[0].localPath.c_str(), progress, false,
+                              &cancel_, RetryPolicy(), &why);
+    // Only a manifest the server says is not there means "no update"; any
+    // other failure must not pass for one.
+    const bool absent = !arrived[0] && why.kind == Failure::Kind::kHttpStatus && why.code == 404;
+    if (keyed && arrived[0]) {
+        arrived[1] = DownloadFile(items[1].url.c_str(), items[1].localPath.c_str(), progress,
                                   false, &cancel_);
-        progress.Flush();
     }
+    progress.Flush();
     if (cancel_.Cancelled()) {
         return false;
     }
@@ -285,8 +294,15 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
         ::DeleteFileA(items[1].localPath.c_str());
     }
     if (!arrived[0]) {
-        // Nothing came: read as an empty manifest, which offers nothing.
         ::DeleteFileA(items[0].localPath.c_str());
+        if (!absent) {
+            std::string reason = Describe(why);
+            reason.pop_back();  // its full stop
+            Status("The update server could not be reached (" + reason +
+                   "). No update is offered.");
+            return false;
+        }
+        // Read as an empty manifest, which offers nothing.
         manifestArrived_ = false;
         return true;
     }
@@ -364,15 +380,78 @@ void UpdateSession::OnDownloadsDone(const std::string& bytes) {
         installed = installed_;
         manifest_ = manifest;
     }
+    if (!Fresh(manifest)) {
+        return;
+    }
     if (IsNewerVersion(installed, manifest.offered)) {
+        if (!RolledOutHere(manifest)) {
+            return;
+        }
+        outcome_ = CheckOutcome::kOffered;
+        offeredNotes_ = kelvo::ui::NotesForBox(manifest);
         SessionEvent offer;
         offer.kind = SessionEvent::Kind::kUpdateOffered;
-        offer.notes = kelvo::ui::NotesForBox(manifest);
+        offer.notes = offeredNotes_;
         view_->Show(std::move(offer));
         return;
     }
+    outcome_ = CheckOutcome::kNoUpdate;
     // "Software does not need to update！" (full-width '！' in GBK)
     Status("Software does not need to update\xA3\xA1");
+}
+
+// A signed manifest carries the date after which it may no longer be acted
+// on: an old one replayed by a mirror or a man in the middle would
+// otherwise hold the machine on an old release for ever. Without a key
+// nothing is signed, and the date proves nothing.
+bool UpdateSession::Fresh(const Manifest& manifest) {
+    if (!trust::HasBuiltInKey() || !manifestArrived_ || !manifest.release.expiresText) {
+        return true;
+    }
+    if (!manifest.release.expires) {
+        Status(UnverifiedMessage("its expiry date \"" + *manifest.release.expiresText +
+                                 "\" cannot be read"));
+        return false;
+    }
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const std::int64_t seconds =
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32 |
+                                   now.dwLowDateTime) /
+                                  10000000) -
+        11644473600LL;  // from 1601 to 1970
+    if (seconds > *manifest.release.expires) {
+        Status("The update information from the server expired on " +
+               *manifest.release.expiresText +
+               " (UTC) and was not renewed. No update is offered; the vendor publishes it "
+               "again with a new date.");
+        return false;
+    }
+    return true;
+}
+
+// A phased rollout holds a quiet check back unless this machine's bucket is
+// within the share; a person who asks gets the update whatever the share.
+bool UpdateSession::RolledOutHere(const Manifest& manifest) {
+    if (!quiet_ || !manifest.release.rolloutText) {
+        return true;
+    }
+    unsigned bucket = 0;
+    Failure why;
+    if (manifest.release.rollout && *manifest.release.rollout >= 100) {
+        return true;
+    }
+    if (manifest.release.rollout && MachineRolloutBucket(&bucket, &why) &&
+        InRollout(bucket, *manifest.release.rollout)) {
+        return true;
+    }
+    if (why) {
+        diag::Log(why);
+    }
+    outcome_ = CheckOutcome::kHeldBack;
+    Status("An update is being rolled out (" + *manifest.release.rolloutText +
+           "%) and is not yet offered to this machine.");
+    return false;
 }
 
 // Every listed entry, in list order, each announced in the status box.

@@ -28,10 +28,20 @@ enum JobMode : std::int8_t {
     kUpdateJob = 2,  // every listed file fetched, checked and installed
 };
 
+// How the last check ended, for a caller without a dialog (Tovane.exe /quiet).
+enum class CheckOutcome {
+    kFailed,    // no decision: a folder, the recovery, the server or a check said no
+    kNoUpdate,  // up to date, or the server has no manifest
+    kOffered,   // an update was offered
+    kHeldBack,  // newer, but not yet rolled out to this machine (quiet checks only)
+};
+
 class UpdateSession {
 public:
-    // baseUrl ends with '/'; the view lives as long as the session.
-    UpdateSession(std::string baseUrl, std::shared_ptr<SessionView> view);
+    // baseUrl ends with '/'. A quiet session is a check that no one asked
+    // for: it honours a phased rollout, where a check the user started
+    // always offers what is there.
+    UpdateSession(std::string baseUrl, std::shared_ptr<SessionView> view, bool quiet = false);
     UpdateSession(const UpdateSession&) = delete;
     UpdateSession& operator=(const UpdateSession&) = delete;
 
@@ -44,6 +54,14 @@ public:
     bool Cancel() noexcept;
     // Waits at most timeoutMs for the running job's thread.
     void Join(DWORD timeoutMs);
+
+    // After a check job has been joined.
+    CheckOutcome Outcome() const { return outcome_; }
+    // The notes of the offered update, once the check has offered it.
+    const std::wstring& OfferedNotes() const { return offeredNotes_; }
+    // Another view for the jobs to come (none may be running): the quiet
+    // check hands its offer over to the dialog this way.
+    void SetView(std::shared_ptr<SessionView> view) { view_ = std::move(view); }
 
     // At the very end, whatever happened: the downloads leave the temporary
     // folder and the installed version, new or unchanged, is written to the
@@ -64,6 +82,8 @@ private:
     bool FetchManifest(std::string* manifest, std::string* signature);
     bool Verify(const std::string& manifest, const std::string& signature);
     void OnDownloadsDone(const std::string& manifest);
+    bool Fresh(const Manifest& manifest);
+    bool RolledOutHere(const Manifest& manifest);
 
     // The update job's steps.
     bool FetchFiles();
@@ -78,7 +98,10 @@ private:
     void Status(std::string text);
     void Refuse(std::string text);
 
-    const std::shared_ptr<SessionView> view_;
+    std::shared_ptr<SessionView> view_;
+    const bool quiet_;
+    CheckOutcome outcome_ = CheckOutcome::kFailed;
+    std::wstring offeredNotes_;
     net::TransferCancel cancel_;
     kelvo::unique_handle thread_;
 
