@@ -19,8 +19,29 @@ TEST(ParseReleaseVersion, TwoDecimalNumbers) {
     ASSERT_TRUE(ParseReleaseVersion("4294967295.0", m, s));
     EXPECT_EQ(m, 4294967295u);
     EXPECT_EQ(s, 0u);
-    for (const char* bad :
-         {"", "1", "1.", ".1", "1.1.1", "01.1", "1.x", "-1.1", "1 .1", "4294967296.1", " 1.1"}) {
+    ASSERT_TRUE(ParseReleaseVersion("0.4294967295", m, s));
+    EXPECT_EQ(m, 0u);
+    EXPECT_EQ(s, 4294967295u);
+    for (const char* bad : {"",
+                            "1",
+                            "1.",
+                            ".1",
+                            "1.1.1",
+                            "01.1",
+                            "1.x",
+                            "-1.1",
+                            "1 .1",
+                            "4294967296.1",
+                            " 1.1",
+                            "1.01",
+                            "1.00",
+                            "+1.1",
+                            "1.+1",
+                            "1.1 ",
+                            "1.4294967296",
+                            "99999999999.1",
+                            "99999999999999999999999.1",
+                            "00.0"}) {
         EXPECT_FALSE(ParseReleaseVersion(bad, m, s)) << '"' << bad << '"';
     }
 }

@@ -173,6 +173,21 @@ TEST(ParseContentRange, Table) {
         {"bytes -1-2/3", false, {}},
         {"bytes 1-2/3x", false, {}},
         {"bytes 99999999999999999999-1/2", false, {}},  // overflows 64 bits
+        {"bytes 007-008/09", true, {7, 8, 9}},
+        {"bytes 0-18446744073709551614/18446744073709551615",
+         true,
+         {0, UINT64_MAX - 1, UINT64_MAX}},
+        {"bytes 0-18446744073709551615/*", true, {0, UINT64_MAX, 0}},
+        {"bytes 0-18446744073709551616/*", false, {}},
+        {"bytes 0-1/18446744073709551616", false, {}},
+        {"bytes +1-2/3", false, {}},
+        {"bytes 1--2/3", false, {}},
+        {"bytes 1-2/", false, {}},
+        {"bytes 1-/3", false, {}},
+        {"bYtEs 1-2/3", true, {1, 2, 3}},
+        {"byte 1-2/3", false, {}},
+        {"bytesx 1-2/3", false, {}},
+        {"bytes\t1-2/3", false, {}},
         {"", false, {}},
     };
     for (const RangeCase& c : cases) {
