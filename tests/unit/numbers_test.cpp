@@ -3,8 +3,46 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string_view>
 
 namespace {
+
+TEST(ScanDecimal, LeadingDigitsHeldAtTheTopOfSixtyFourBits) {
+    struct {
+        std::string_view text;
+        std::uint64_t value;
+        std::size_t digits;
+        bool overflow;
+    } cases[] = {
+        {"", 0, 0, false},
+        {"x1", 0, 0, false},
+        {" 1", 0, 0, false},
+        {"+1", 0, 0, false},
+        {"-1", 0, 0, false},
+        {"0", 0, 1, false},
+        {"007", 7, 3, false},
+        {"12abc", 12, 2, false},
+        {"3.5", 3, 1, false},
+        {"18446744073709551615", UINT64_MAX, 20, false},
+        {"18446744073709551615 9", UINT64_MAX, 20, false},
+        {"18446744073709551616", UINT64_MAX, 20, true},
+        {"18446744073709551620", UINT64_MAX, 20, true},
+        {"184467440737095516150", UINT64_MAX, 21, true},
+        {"0000000000000000000000000000001", 1, 31, false},
+        {"99999999999999999999999999/2", UINT64_MAX, 26, true},
+        {std::string_view("12\0"
+                          "3",
+                          4),
+         12, 2, false},
+        {std::string_view("123", 2), 12, 2, false},  // no further than the view
+    };
+    for (const auto& c : cases) {
+        const tovane::DecimalScan scan = tovane::ScanDecimal(c.text);
+        EXPECT_EQ(scan.value, c.value) << '"' << c.text << '"';
+        EXPECT_EQ(scan.digits, c.digits) << '"' << c.text << '"';
+        EXPECT_EQ(scan.overflow, c.overflow) << '"' << c.text << '"';
+    }
+}
 
 TEST(ParseContentLength, DigitsUpToTheFirstOtherCharacterSaturatedToInt32) {
     struct {

@@ -4,26 +4,21 @@
 
 #include "file_names.h"
 #include "manifest_text.h"
+#include "numbers.h"
 
 namespace kelvo::publish {
 
 namespace {
 
 bool ParseNumber(std::string_view digits, std::uint32_t& value) {
-    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == '0')) {
+    if (digits.empty() || (digits.size() > 1 && digits[0] == '0')) {
         return false;
     }
-    std::uint64_t n = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        n = n * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    if (n > UINT32_MAX) {
+    const tovane::DecimalScan n = tovane::ScanDecimal(digits);
+    if (n.digits != digits.size() || n.value > UINT32_MAX) {
         return false;
     }
-    value = static_cast<std::uint32_t>(n);
+    value = static_cast<std::uint32_t>(n.value);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "download_plan.h"
+#include "numbers.h"
 
 namespace tovane {
 
@@ -58,18 +59,12 @@ namespace {
 
 // Decimal digits at p into value; false on none or on overflow.
 bool ReadNumber(const char*& p, std::uint64_t& value) {
-    if (!std::isdigit(static_cast<unsigned char>(*p))) {
+    const DecimalScan scan = ScanDecimal(p);
+    if (scan.digits == 0 || scan.overflow) {
         return false;
     }
-    value = 0;
-    while (std::isdigit(static_cast<unsigned char>(*p))) {
-        const unsigned digit = static_cast<unsigned>(*p - '0');
-        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
-            return false;
-        }
-        value = value * 10 + digit;
-        ++p;
-    }
+    value = scan.value;
+    p += scan.digits;
     return true;
 }
 
