@@ -47,7 +47,11 @@ TEST(IsPlainFileName, RefusesAnythingThatLeavesTheFolder) {
                              "lpt0.x",
                              "CONIN$",
                              "conout$.txt",
-                             "CLOCK$"}) {
+                             "CLOCK$",
+                             "cOnIn$",
+                             "Com1",
+                             "lPt9.x",
+                             "Clock$.txt"}) {
         EXPECT_FALSE(tovane::IsPlainFileName(name)) << '"' << name << '"';
     }
 }

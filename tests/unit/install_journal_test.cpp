@@ -94,6 +94,9 @@ TEST(DistinctNames, KeepsTheFirstOfEachNameWhateverItsCase) {
         {{"a.dll", "b.dat", ""}, {"a.dll", "b.dat"}},
         {{"a.dll", "A.DLL", "b.dat", "a.dll"}, {"a.dll", "b.dat"}},
         {{"", "x", "", "X"}, {"x"}},
+        {{"\xC9.dll", "\xE9.dll", "\xC9.DLL"},
+         {"\xC9.dll", "\xE9.dll"}},  // ASCII letters fold only
+        {{"a.dll", "a.dl"}, {"a.dll", "a.dl"}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(tovane::DistinctNames(c.names), c.distinct);

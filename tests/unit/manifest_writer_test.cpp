@@ -72,6 +72,13 @@ TEST(NotesToValue, LineBreaksBecomeQuestionMarks) {
 
 TEST(CheckNames, TheUpdatersRuleAndOneKeyPerFile) {
     EXPECT_EQ(CheckNames({"Kelvo.dat", "Kelvo.exe"}), "");
+    for (const std::vector<std::string>& distinct :
+         {std::vector<std::string>{"\xC9.dll", "\xE9.dll"},  // ASCII letters fold only
+          {"Version.txt.bak"},
+          {"Version.tx"},
+          {"a.dll", "a.dl"}}) {
+        EXPECT_EQ(CheckNames(distinct), "") << distinct[0];
+    }
     struct {
         std::vector<std::string> names;
         const char* why;
@@ -87,6 +94,8 @@ TEST(CheckNames, TheUpdatersRuleAndOneKeyPerFile) {
         {{"Version.txt"}, "manifest"},
         {{"version.TXT.sig"}, "manifest"},
         {{"Kelvo.exe", "kelvo.EXE"}, "twice"},
+        {{"a.dll", "b.dll", "B.DLL"}, "twice"},
+        {{"VERSION.TXT"}, "manifest"},
     };
     for (const auto& c : cases) {
         std::string why = CheckNames(c.names);
