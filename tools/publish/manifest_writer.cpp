@@ -1,10 +1,9 @@
 #include "manifest_writer.h"
 
-#include <cctype>
-
 #include "file_names.h"
 #include "manifest_text.h"
 #include "numbers.h"
+#include "text_compare.h"
 
 namespace kelvo::publish {
 
@@ -20,14 +19,6 @@ bool ParseNumber(std::string_view digits, std::uint32_t& value) {
     }
     value = static_cast<std::uint32_t>(n.value);
     return true;
-}
-
-std::string Upper(std::string_view s) {
-    std::string u(s);
-    for (char& c : u) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return u;
 }
 
 }  // namespace
@@ -90,11 +81,12 @@ std::string CheckNames(const std::vector<std::string>& names) {
             names[i][0] == '[') {
             return "'" + names[i] + "' cannot be a key of the manifest's [Files] section";
         }
-        if (Upper(names[i]) == "VERSION.TXT" || Upper(names[i]) == "VERSION.TXT.SIG") {
+        if (tovane::EqualsIgnoreCase(names[i], "Version.txt") ||
+            tovane::EqualsIgnoreCase(names[i], "Version.txt.sig")) {
             return "'" + names[i] + "' is the name of the manifest itself";
         }
         for (std::size_t j = 0; j < i; ++j) {
-            if (Upper(names[i]) == Upper(names[j])) {
+            if (tovane::EqualsIgnoreCase(names[i], names[j])) {
                 return "'" + names[i] + "' is listed twice";
             }
         }

@@ -1,6 +1,6 @@
 #include "install_journal.h"
 
-#include <cctype>
+#include "text_compare.h"
 
 namespace tovane {
 
@@ -27,19 +27,6 @@ bool TakeValue(std::string_view line, std::string_view key, std::string* value) 
         return false;
     }
     value->assign(line.substr(key.size()));
-    return true;
-}
-
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
     return true;
 }
 
@@ -127,7 +114,7 @@ std::vector<std::string> DistinctNames(const std::vector<std::string>& names) {
         }
         bool seen = false;
         for (const std::string& kept : distinct) {
-            seen = seen || SameNameIgnoringCase(kept, name);
+            seen = seen || EqualsIgnoreCase(kept, name);
         }
         if (!seen) {
             distinct.push_back(name);

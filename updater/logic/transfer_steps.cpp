@@ -1,11 +1,12 @@
 #include "transfer_steps.h"
 
-#include <cctype>
 #include <cstdint>
 #include <limits>
+#include <string_view>
 
 #include "download_plan.h"
 #include "numbers.h"
+#include "text_compare.h"
 
 namespace tovane {
 
@@ -78,12 +79,11 @@ bool ParseContentRange(const char* text, ContentRange& range) {
     while (*p == ' ') {
         ++p;
     }
-    static const char kUnit[] = "bytes";
-    for (const char* u = kUnit; *u != '\0'; ++u, ++p) {
-        if (std::tolower(static_cast<unsigned char>(*p)) != *u) {
-            return false;
-        }
+    constexpr std::string_view kUnit = "bytes";
+    if (!EqualsIgnoreCase(std::string_view(p).substr(0, kUnit.size()), kUnit)) {
+        return false;
     }
+    p += kUnit.size();
     if (*p != ' ') {
         return false;
     }
