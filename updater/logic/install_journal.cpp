@@ -1,5 +1,6 @@
 #include "install_journal.h"
 
+#include "file_names.h"
 #include "text_compare.h"
 
 namespace tovane {
@@ -90,7 +91,9 @@ std::optional<InstallJournal> ParseJournal(std::string_view text) {
         } else if (!TakeValue(line, "new=", &entry.name)) {
             return std::nullopt;
         }
-        if (entry.name.empty() || entry.name.find_first_of("\\/:") != std::string::npos) {
+        // The installer writes only names that passed this rule; any other
+        // name means a damaged journal, and recovery must not act on it.
+        if (!IsPlainFileName(entry.name)) {
             return std::nullopt;
         }
         journal.entries.push_back(entry);
