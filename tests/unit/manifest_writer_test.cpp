@@ -103,6 +103,7 @@ TEST(CheckNames, TheUpdatersRuleAndOneKeyPerFile) {
     }
 }
 
+// Compatibility pin: the original's key UpdateInof and final '?', which deployed updaters read.
 TEST(BuildManifest, WhatTheUpdaterReads) {
     tovane::trust::FilesEntry a{5, {}}, b{6, {}};
     a.sha256.fill(0xAB);

@@ -73,6 +73,7 @@ TEST(ParseContentLength, DigitsUpToTheFirstOtherCharacterSaturatedToInt32) {
     EXPECT_EQ(tovane::ParseContentLength(nullptr), 0);
 }
 
+// Compatibility pin: the original's strtoul wraps '-'; stored Version.ini files hold "%d" values.
 TEST(ParseProfileUnsigned, StrtoulLikeWithSaturation) {
     struct {
         const char* text;

@@ -32,6 +32,7 @@ std::vector<std::int32_t> PositionsForReads(std::uint64_t size, std::uint64_t re
     return positions;
 }
 
+// Compatibility pin: the original's one step per 10240-byte read; users see the same bar.
 TEST(StepPosition, SameSequenceForSmallAndLargeReads) {
     const std::uint64_t mib = 1024 * 1024;
     const std::uint64_t sizes[] = {0,     1,       10239, 10240,   10241,          25600,
@@ -53,6 +54,7 @@ struct StepCase {
     std::int32_t position;
 };
 
+// Compatibility pin: the original counted a short last read, past the range; the same bar.
 TEST(StepPosition, LastShortReadCountsAsAStep) {
     const StepCase cases[] = {
         {0, 0},
