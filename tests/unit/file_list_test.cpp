@@ -11,6 +11,7 @@ struct SplitCase {
 
 class SplitFileListTest : public ::testing::TestWithParam<SplitCase> {};
 
+// Compatibility pin: the original's split keeps empty entries; servers' lists all end with '?'.
 TEST_P(SplitFileListTest, OneEntryMoreThanQuestionMarksEmptyOnesKept) {
     const SplitCase& c = GetParam();
     EXPECT_EQ(tovane::SplitFileList(c.value), c.entries) << "value: \"" << c.value << '"';
@@ -27,6 +28,7 @@ INSTANTIATE_TEST_SUITE_P(ManifestValues, SplitFileListTest,
                                            SplitCase{" a.dll ? b.exe?", {" a.dll ", " b.exe", ""}},
                                            SplitCase{"only.exe", {"only.exe"}}));
 
+// Compatibility pin: one entry more than '?' marks, as the original; its last-entry skip needs it.
 TEST(SplitFileList, EntryCountFollowsQuestionMarksForLongValues) {
     std::string value;
     for (int i = 0; i < 1000; ++i) {

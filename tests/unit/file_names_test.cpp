@@ -2,7 +2,40 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
+#include "text_compare.h"
+
 namespace {
+
+TEST(EqualsIgnoreCase, FoldsAsciiLettersOnly) {
+    struct {
+        std::string_view a;
+        std::string_view b;
+        bool equal;
+    } cases[] = {
+        {"", "", true},
+        {"Version.txt", "VERSION.TXT", true},
+        {"kelvo.EXE", "Kelvo.exe", true},
+        {"AZ", "az", true},
+        {"a", "b", false},
+        {"a.dll", "a.dl", false},
+        {"", "a", false},
+        {"@", "`", false},  // one bit apart, as 'A' and 'a' are, but not letters
+        {"[", "{", false},
+        {"^", "~", false},
+        {"\xC9", "\xC9", true},
+        {"\xC9", "\xE9", false},  // Latin-1 É and é: above ASCII, left as they are
+        {std::string_view("a\0b", 3), std::string_view("A\0B", 3), true},
+        {std::string_view("a\0", 2), "a", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tovane::EqualsIgnoreCase(c.a, c.b), c.equal)
+            << '"' << c.a << "\" \"" << c.b << '"';
+        EXPECT_EQ(tovane::EqualsIgnoreCase(c.b, c.a), c.equal)
+            << '"' << c.b << "\" \"" << c.a << '"';
+    }
+}
 
 TEST(IsPlainFileName, AcceptsBareNames) {
     for (const char* name :
@@ -47,7 +80,11 @@ TEST(IsPlainFileName, RefusesAnythingThatLeavesTheFolder) {
                              "lpt0.x",
                              "CONIN$",
                              "conout$.txt",
-                             "CLOCK$"}) {
+                             "CLOCK$",
+                             "cOnIn$",
+                             "Com1",
+                             "lPt9.x",
+                             "Clock$.txt"}) {
         EXPECT_FALSE(tovane::IsPlainFileName(name)) << '"' << name << '"';
     }
 }

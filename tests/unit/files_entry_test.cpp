@@ -20,6 +20,7 @@ TEST(ParseFilesValue, ReadsSizeAndDigest) {
         {"0 " + kHex, 0},
         {"104857600 " + kHex, 104857600},
         {"18446744073709551615 " + kHex, UINT64_MAX},
+        {"10000000000000000000 " + kHex, 10000000000000000000u},
     };
     for (const auto& c : cases) {
         FilesEntry e;
@@ -48,6 +49,9 @@ TEST(ParseFilesValue, RefusesEveryOtherSpelling) {
         "6 " + upper,  // upper-case hex
         "6 " + kHex.substr(0, 63) + "g",
         "06 " + kHex,  // leading zero
+        "00 " + kHex,
+        "6a " + kHex,
+        "a6 " + kHex,
         "+6 " + kHex,
         "-6 " + kHex,
         "6.0 " + kHex,

@@ -61,6 +61,20 @@ TEST(InstallJournal, RefusesAnythingButAWholeSoundJournal) {
         {"entry with a path", replaced("a.dll", "..\\a.dll")},
         {"entry with a drive colon", replaced("a.dll", "c:a.dll")},
         {"empty entry", replaced("a.dll", "")},
+        {"entry with a slash", replaced("a.dll", "sub/a.dll")},
+        {"entry with a stream colon", replaced("a.dll", "a.dll:x")},
+        {"entry naming the parent", replaced("a.dll", "..")},
+        {"entry naming the folder", replaced("a.dll", ".")},
+        {"entry naming a device", replaced("a.dll", "NUL")},
+        {"entry naming a device with extension", replaced("a.dll", "com1.dll")},
+        {"entry with a trailing dot", replaced("a.dll", "a.dll.")},
+        {"entry with a trailing blank", replaced("a.dll", "a.dll ")},
+        {"entry with a wildcard", replaced("a.dll", "a*.dll")},
+        {"entry with a question mark", replaced("a.dll", "a?.dll")},
+        {"entry with a pipe", replaced("a.dll", "a|b.dll")},
+        {"entry with a quote", replaced("a.dll", "a\"b.dll")},
+        {"entry with angle brackets", replaced("a.dll", "<a>.dll")},
+        {"entry with a control character", replaced("a.dll", "a\tb.dll")},
         {"backup folder is the target", replaced("C:\\Kelvo\\Tovane.rollback\\", "C:\\Kelvo\\")},
         {"backup folder outside the target", replaced("C:\\Kelvo\\Tovane.rollback\\", "D:\\x\\")},
         {"target without backslash", replaced("target=C:\\Kelvo\\", "target=C:\\Kelvo")},
@@ -74,6 +88,31 @@ TEST(InstallJournal, RefusesAnythingButAWholeSoundJournal) {
         unix.erase(pos, 1);
     }
     EXPECT_TRUE(tovane::ParseJournal(unix).has_value()) << "bare line feeds are read too";
+}
+
+TEST(InstallJournal, ReadsBackEveryNameTheInstallerMayWrite) {
+    struct {
+        const char* name;
+    } cases[] = {
+        {"a.dll"},
+        {"new file.dat"},
+        {".hidden"},
+        {"COM10.dat"},
+        {"nul_device.txt"},
+        {"\xC9\xFD\xBC\xB6.dll"},          // GBK
+        {"\xE5\x8D\x87\xE7\xBA\xA7.dll"},  // UTF-8
+    };
+    for (const auto& c : cases) {
+        InstallJournal journal = Sample();
+        journal.entries = {{c.name, true}, {c.name, false}};
+        auto parsed = tovane::ParseJournal(tovane::FormatJournal(journal));
+        ASSERT_TRUE(parsed.has_value()) << c.name;
+        ASSERT_EQ(parsed->entries.size(), 2u) << c.name;
+        EXPECT_EQ(parsed->entries[0].name, c.name);
+        EXPECT_TRUE(parsed->entries[0].existed);
+        EXPECT_EQ(parsed->entries[1].name, c.name);
+        EXPECT_FALSE(parsed->entries[1].existed);
+    }
 }
 
 TEST(InstallJournal, BackupAndStagingPathsAreDistinctPerEntry) {
@@ -93,6 +132,9 @@ TEST(DistinctNames, KeepsTheFirstOfEachNameWhateverItsCase) {
         {{"a.dll", "b.dat", ""}, {"a.dll", "b.dat"}},
         {{"a.dll", "A.DLL", "b.dat", "a.dll"}, {"a.dll", "b.dat"}},
         {{"", "x", "", "X"}, {"x"}},
+        {{"\xC9.dll", "\xE9.dll", "\xC9.DLL"},
+         {"\xC9.dll", "\xE9.dll"}},  // ASCII letters fold only
+        {{"a.dll", "a.dl"}, {"a.dll", "a.dl"}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(tovane::DistinctNames(c.names), c.distinct);

@@ -4,6 +4,7 @@
 
 namespace {
 
+// Compatibility pin: the original's scan never reads character 0; updates land where it put them.
 TEST(InstallTargetFolder, BackslashScanThatNeverExaminesTheFirstCharacter) {
     const std::string program = "C:\\Program\\";
     struct {
@@ -26,6 +27,7 @@ TEST(InstallTargetFolder, BackslashScanThatNeverExaminesTheFirstCharacter) {
     }
 }
 
+// Compatibility pin: the original never installs the last entry; servers' lists end in '?' for it.
 TEST(InstalledEntryCount, EveryEntryButTheLast) {
     EXPECT_EQ(tovane::InstalledEntryCount(0), 0);
     EXPECT_EQ(tovane::InstalledEntryCount(1), 0);  // the single empty entry of a missing list

@@ -13,6 +13,7 @@ struct CentreCase {
 
 class CentredIconOffsetTest : public ::testing::TestWithParam<CentreCase> {};
 
+// Compatibility pin: the original's truncating division; users see the icon where it always was.
 TEST_P(CentredIconOffsetTest, TruncatesTowardZero) {
     const CentreCase& c = GetParam();
     EXPECT_EQ(tovane::CentredIconOffset(c.client, c.icon), c.offset)
@@ -30,6 +31,7 @@ INSTANTIATE_TEST_SUITE_P(Extents, CentredIconOffsetTest,
                                            CentreCase{0, 32, -15},  // empty client area: (-31)/2
                                            CentreCase{160, 32, 64}, CentreCase{161, 48, 57}));
 
+// Compatibility pin: the original doubles a drive root's backslash; it still names the stored file.
 TEST(AppPaths, ProgramFolderAndVersionFile) {
     struct {
         const char* currentDir;

@@ -5,6 +5,7 @@
 
 namespace {
 
+// Compatibility pin: '?' is the original's line break; servers' manifests write their notes so.
 TEST(NotesForDisplay, EveryQuestionMarkIsALineBreak) {
     EXPECT_EQ(tovane::NotesForDisplay("First line?Second line"), "First line\r\nSecond line");
     EXPECT_EQ(tovane::NotesForDisplay("??"), "\r\n\r\n");
@@ -12,6 +13,7 @@ TEST(NotesForDisplay, EveryQuestionMarkIsALineBreak) {
     EXPECT_EQ(tovane::NotesForDisplay("no breaks"), "no breaks");
 }
 
+// Compatibility pin: the original's unescaped URLs, every entry fetched; servers serve these paths.
 TEST(DownloadPlan, PlainConcatenationOfBaseAndName) {
     const std::string base = "http://h/UploadFile/Product_Soft/Kelvo/";
     const std::string temp = "C:\\Temp\\";
@@ -52,6 +54,7 @@ TEST(DownloadPlan, CheckJobFetchesTheSignatureOnlyWithAKey) {
     }
 }
 
+// Compatibility pin: the original's truncated steps and 16-bit range; users see the same bar.
 TEST(ProgressArithmetic, StepsAndSixteenBitRange) {
     EXPECT_EQ(tovane::ProgressSteps(25600), 2u);  // two and a half chunks
     EXPECT_EQ(tovane::ProgressSteps(10239), 0u);

@@ -20,8 +20,29 @@ TEST(ParseReleaseVersion, TwoDecimalNumbers) {
     ASSERT_TRUE(ParseReleaseVersion("4294967295.0", m, s));
     EXPECT_EQ(m, 4294967295u);
     EXPECT_EQ(s, 0u);
-    for (const char* bad :
-         {"", "1", "1.", ".1", "1.1.1", "01.1", "1.x", "-1.1", "1 .1", "4294967296.1", " 1.1"}) {
+    ASSERT_TRUE(ParseReleaseVersion("0.4294967295", m, s));
+    EXPECT_EQ(m, 0u);
+    EXPECT_EQ(s, 4294967295u);
+    for (const char* bad : {"",
+                            "1",
+                            "1.",
+                            ".1",
+                            "1.1.1",
+                            "01.1",
+                            "1.x",
+                            "-1.1",
+                            "1 .1",
+                            "4294967296.1",
+                            " 1.1",
+                            "1.01",
+                            "1.00",
+                            "+1.1",
+                            "1.+1",
+                            "1.1 ",
+                            "1.4294967296",
+                            "99999999999.1",
+                            "99999999999999999999999.1",
+                            "00.0"}) {
         EXPECT_FALSE(ParseReleaseVersion(bad, m, s)) << '"' << bad << '"';
     }
 }
@@ -52,6 +73,13 @@ TEST(NotesToValue, LineBreaksBecomeQuestionMarks) {
 
 TEST(CheckNames, TheUpdatersRuleAndOneKeyPerFile) {
     EXPECT_EQ(CheckNames({"Kelvo.dat", "Kelvo.exe"}), "");
+    for (const std::vector<std::string>& distinct :
+         {std::vector<std::string>{"\xC9.dll", "\xE9.dll"},  // ASCII letters fold only
+          {"Version.txt.bak"},
+          {"Version.tx"},
+          {"a.dll", "a.dl"}}) {
+        EXPECT_EQ(CheckNames(distinct), "") << distinct[0];
+    }
     struct {
         std::vector<std::string> names;
         const char* why;
@@ -67,6 +95,8 @@ TEST(CheckNames, TheUpdatersRuleAndOneKeyPerFile) {
         {{"Version.txt"}, "manifest"},
         {{"version.TXT.sig"}, "manifest"},
         {{"Kelvo.exe", "kelvo.EXE"}, "twice"},
+        {{"a.dll", "b.dll", "B.DLL"}, "twice"},
+        {{"VERSION.TXT"}, "manifest"},
     };
     for (const auto& c : cases) {
         std::string why = CheckNames(c.names);
@@ -74,6 +104,7 @@ TEST(CheckNames, TheUpdatersRuleAndOneKeyPerFile) {
     }
 }
 
+// Compatibility pin: the original's key UpdateInof and final '?', which deployed updaters read.
 TEST(BuildManifest, WhatTheUpdaterReads) {
     tovane::trust::FilesEntry a{5, {}}, b{6, {}};
     a.sha256.fill(0xAB);

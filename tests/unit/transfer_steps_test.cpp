@@ -32,6 +32,7 @@ std::vector<std::int32_t> PositionsForReads(std::uint64_t size, std::uint64_t re
     return positions;
 }
 
+// Compatibility pin: the original's one step per 10240-byte read; users see the same bar.
 TEST(StepPosition, SameSequenceForSmallAndLargeReads) {
     const std::uint64_t mib = 1024 * 1024;
     const std::uint64_t sizes[] = {0,     1,       10239, 10240,   10241,          25600,
@@ -53,6 +54,7 @@ struct StepCase {
     std::int32_t position;
 };
 
+// Compatibility pin: the original counted a short last read, past the range; the same bar.
 TEST(StepPosition, LastShortReadCountsAsAStep) {
     const StepCase cases[] = {
         {0, 0},
@@ -173,6 +175,21 @@ TEST(ParseContentRange, Table) {
         {"bytes -1-2/3", false, {}},
         {"bytes 1-2/3x", false, {}},
         {"bytes 99999999999999999999-1/2", false, {}},  // overflows 64 bits
+        {"bytes 007-008/09", true, {7, 8, 9}},
+        {"bytes 0-18446744073709551614/18446744073709551615",
+         true,
+         {0, UINT64_MAX - 1, UINT64_MAX}},
+        {"bytes 0-18446744073709551615/*", true, {0, UINT64_MAX, 0}},
+        {"bytes 0-18446744073709551616/*", false, {}},
+        {"bytes 0-1/18446744073709551616", false, {}},
+        {"bytes +1-2/3", false, {}},
+        {"bytes 1--2/3", false, {}},
+        {"bytes 1-2/", false, {}},
+        {"bytes 1-/3", false, {}},
+        {"bYtEs 1-2/3", true, {1, 2, 3}},
+        {"byte 1-2/3", false, {}},
+        {"bytesx 1-2/3", false, {}},
+        {"bytes\t1-2/3", false, {}},
         {"", false, {}},
     };
     for (const RangeCase& c : cases) {

@@ -107,6 +107,7 @@ struct DownloadCase {
 class DownloadTableTest : public DownloadTest,
                           public ::testing::WithParamInterface<DownloadCase> {};
 
+// Compatibility pin: the original's bar (whole-chunk range, a step per 10240 bytes); users know it.
 TEST_P(DownloadTableTest, ResultFileAndProgress) {
     const DownloadCase& c = GetParam();
     std::string body = Pattern(c.bodySize);

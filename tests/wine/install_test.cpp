@@ -198,6 +198,7 @@ TEST_F(InstallTest, WithoutAKeyAFilesEntryThatIsThereIsStillChecked) {
     EXPECT_NE(InstalledVersion().find("MainVer=1"), std::string::npos) << InstalledVersion();
 }
 
+// Compatibility pin: the original never installs the last entry; servers' lists end in '?' for it.
 TEST_F(InstallTest, ListWithoutFinalQuestionMarkLeavesTheLastFileOut) {
     PublishUpdate("a.dll?b.dat");
     MessageBoxSeen box = RunUpdate();
@@ -262,6 +263,7 @@ TEST_F(InstallTest, BrokenDownloadInstallsNothingAndLeavesTheProductRunning) {
     EXPECT_FALSE(FileExists(tempDir_ + "b.dat")) << "the partial download is deleted at the end";
 }
 
+// Compatibility pin: the original rewrote Version.ini on close; stored files keep the form it gave.
 TEST_F(InstallTest, ClosingWithoutUpdatingDeletesListedDownloadsAndRewritesTheVersion) {
     PublishUpdate("a.dll?b.dat?");
     // Files of the listed names in the temporary folder, fetched or not.
@@ -459,6 +461,7 @@ TEST_F(InstallTest, TheProgramFolderSpelledAnotherWayStillGetsTheNewVersion) {
     EXPECT_NE(version.find("MainVer=2"), std::string::npos) << version;
 }
 
+// Compatibility pin: the original wrote a missing Version.ini as 0.0 on close; later runs read it.
 TEST_F(InstallTest, MissingVersionFileIsCreatedWithZerosOnClose) {
     ::DeleteFileA((programDir_ + "\\Version.ini").c_str());
     HWND dialog = Launch(tovane_);  // no manifest on the server

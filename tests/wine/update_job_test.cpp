@@ -5,6 +5,7 @@
 namespace kelvo::test {
 namespace {
 
+// Compatibility pin: every entry fetched, the empty last too, as the original did: same requests.
 TEST_F(TovaneTest, UpdateJobFetchesEveryListedNameInOrderWithStatusAndBar) {
     PublishManifest("a.dll?b.exe?c.dat?", 2, 0, "new");
     Publish("a.dll", std::string(30000, 'a'));

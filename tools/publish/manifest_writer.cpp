@@ -1,39 +1,25 @@
 #include "manifest_writer.h"
 
-#include <cctype>
-
 #include "file_names.h"
 #include "manifest_text.h"
+#include "numbers.h"
 #include "release_values.h"
+#include "text_compare.h"
 
 namespace kelvo::publish {
 
 namespace {
 
 bool ParseNumber(std::string_view digits, std::uint32_t& value) {
-    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == '0')) {
+    if (digits.empty() || (digits.size() > 1 && digits[0] == '0')) {
         return false;
     }
-    std::uint64_t n = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        n = n * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    if (n > UINT32_MAX) {
+    const tovane::DecimalScan n = tovane::ScanDecimal(digits);
+    if (n.digits != digits.size() || n.value > UINT32_MAX) {
         return false;
     }
-    value = static_cast<std::uint32_t>(n);
+    value = static_cast<std::uint32_t>(n.value);
     return true;
-}
-
-std::string Upper(std::string_view s) {
-    std::string u(s);
-    for (char& c : u) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return u;
 }
 
 }  // namespace
@@ -96,11 +82,12 @@ std::string CheckNames(const std::vector<std::string>& names) {
             names[i][0] == '[') {
             return "'" + names[i] + "' cannot be a key of the manifest's [Files] section";
         }
-        if (Upper(names[i]) == "VERSION.TXT" || Upper(names[i]) == "VERSION.TXT.SIG") {
+        if (tovane::EqualsIgnoreCase(names[i], "Version.txt") ||
+            tovane::EqualsIgnoreCase(names[i], "Version.txt.sig")) {
             return "'" + names[i] + "' is the name of the manifest itself";
         }
         for (std::size_t j = 0; j < i; ++j) {
-            if (Upper(names[i]) == Upper(names[j])) {
+            if (tovane::EqualsIgnoreCase(names[i], names[j])) {
                 return "'" + names[i] + "' is listed twice";
             }
         }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "sha256_cng.h"
 
 namespace kelvo::publish {
 
@@ -14,7 +15,6 @@ using tovane::trust::PublicKey;
 using tovane::trust::RawSignature;
 using tovane::trust::Sha256Digest;
 using tovane::trust::unique_cng_algorithm;
-using tovane::trust::unique_cng_hash;
 using tovane::trust::unique_cng_key;
 
 namespace {
@@ -29,39 +29,20 @@ std::string Win32Error(const std::string& what, DWORD code) {
     return what + ": " + (n > 0 ? text : "error " + std::to_string(code));
 }
 
-class CngSha256 : public Sha256Hasher {
+// The digests the tool writes come from the code the updater checks them with.
+class CngSha256Hasher : public Sha256Hasher {
 public:
-    CngSha256() {
-        BCRYPT_ALG_HANDLE alg = nullptr;
-        if (!NT_SUCCESS(::BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
-            return;
-        }
-        alg_.reset(alg);
-        BCRYPT_HASH_HANDLE hash = nullptr;
-        if (NT_SUCCESS(::BCryptCreateHash(alg_.get(), &hash, nullptr, 0, nullptr, 0, 0))) {
-            hash_.reset(hash);
-        }
-    }
+    CngSha256Hasher() : started_(NT_SUCCESS(hasher_.Start())) {}
     bool Add(const void* data, std::size_t size) override {
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        while (hash_ && size > 0) {
-            ULONG piece = size > (1u << 30) ? (1u << 30) : static_cast<ULONG>(size);
-            if (!NT_SUCCESS(::BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), piece, 0))) {
-                return false;
-            }
-            bytes += piece;
-            size -= piece;
-        }
-        return static_cast<bool>(hash_);
+        return started_ && NT_SUCCESS(hasher_.Add(data, size));
     }
     bool Finish(Sha256Digest& digest) override {
-        return hash_ && NT_SUCCESS(::BCryptFinishHash(hash_.get(), digest.data(),
-                                                      static_cast<ULONG>(digest.size()), 0));
+        return started_ && NT_SUCCESS(hasher_.Finish(digest));
     }
 
 private:
-    unique_cng_algorithm alg_;
-    unique_cng_hash hash_;
+    tovane::trust::CngSha256 hasher_;
+    bool started_;
 };
 
 unique_cng_algorithm OpenEcdsa() {
@@ -108,7 +89,7 @@ struct PrivateBlob {
 
 }  // namespace
 
-std::unique_ptr<Sha256Hasher> NewSha256Hasher() { return std::make_unique<CngSha256>(); }
+std::unique_ptr<Sha256Hasher> NewSha256Hasher() { return std::make_unique<CngSha256Hasher>(); }
 
 bool GenerateKey(PrivateKey& key, std::string& why) {
     why = "CNG could not generate a P-256 key";

@@ -1,24 +1,12 @@
 #include "file_names.h"
 
 #include <array>
-#include <cctype>
+
+#include "text_compare.h"
 
 namespace tovane {
 
 namespace {
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool IsDeviceName(std::string_view name) {
     // The device is named by the part before the first dot, with trailing

@@ -1,6 +1,7 @@
 #include "install_journal.h"
 
-#include <cctype>
+#include "file_names.h"
+#include "text_compare.h"
 
 namespace tovane {
 
@@ -27,19 +28,6 @@ bool TakeValue(std::string_view line, std::string_view key, std::string* value) 
         return false;
     }
     value->assign(line.substr(key.size()));
-    return true;
-}
-
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
     return true;
 }
 
@@ -103,7 +91,9 @@ std::optional<InstallJournal> ParseJournal(std::string_view text) {
         } else if (!TakeValue(line, "new=", &entry.name)) {
             return std::nullopt;
         }
-        if (entry.name.empty() || entry.name.find_first_of("\\/:") != std::string::npos) {
+        // The installer writes only names that passed this rule; any other
+        // name means a damaged journal, and recovery must not act on it.
+        if (!IsPlainFileName(entry.name)) {
             return std::nullopt;
         }
         journal.entries.push_back(entry);
@@ -127,7 +117,7 @@ std::vector<std::string> DistinctNames(const std::vector<std::string>& names) {
         }
         bool seen = false;
         for (const std::string& kept : distinct) {
-            seen = seen || SameNameIgnoringCase(kept, name);
+            seen = seen || EqualsIgnoreCase(kept, name);
         }
         if (!seen) {
             distinct.push_back(name);

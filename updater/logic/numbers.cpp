@@ -7,27 +7,27 @@ namespace tovane {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Accumulates decimal digits, saturating at `limit`. Returns false when
-// there was no digit.
-bool ParseDigits(const char*& p, std::uint64_t limit, std::uint64_t& value) {
-    if (!IsDigit(*p)) {
-        return false;
-    }
-    value = 0;
-    for (; IsDigit(*p); ++p) {
-        if (value <= limit) {
-            value = value * 10 + static_cast<std::uint64_t>(*p - '0');
-        }
-    }
-    if (value > limit) {
-        value = limit;
-    }
-    return true;
-}
 
 }  // namespace
+
+DecimalScan ScanDecimal(std::string_view text) {
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    DecimalScan scan;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        ++scan.digits;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (scan.overflow || scan.value > (kMax - digit) / 10) {
+            scan.overflow = true;
+            scan.value = kMax;
+        } else {
+            scan.value = scan.value * 10 + digit;
+        }
+    }
+    return scan;
+}
 
 std::int32_t ParseContentLength(const char* text) {
     if (text == nullptr) {
@@ -40,12 +40,12 @@ std::int32_t ParseContentLength(const char* text) {
     if (*p == '+') {
         ++p;
     }
-    std::uint64_t value = 0;
-    if (!ParseDigits(p, static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()),
-                     value)) {
+    const DecimalScan scan = ScanDecimal(p);
+    if (scan.digits == 0) {
         return 0;
     }
-    return static_cast<std::int32_t>(value);
+    const auto limit = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+    return static_cast<std::int32_t>(scan.value < limit ? scan.value : limit);
 }
 
 std::uint32_t ParseProfileUnsigned(const char* text, std::uint32_t defaultValue) {
@@ -61,15 +61,14 @@ std::uint32_t ParseProfileUnsigned(const char* text, std::uint32_t defaultValue)
         negative = *p == '-';
         ++p;
     }
-    std::uint64_t value = 0;
-    const std::uint64_t limit = std::numeric_limits<std::uint32_t>::max();
-    if (!ParseDigits(p, limit + 1, value)) {
+    const DecimalScan scan = ScanDecimal(p);
+    if (scan.digits == 0) {
         return defaultValue;
     }
-    if (value > limit) {
+    if (scan.value > std::numeric_limits<std::uint32_t>::max()) {
         return std::numeric_limits<std::uint32_t>::max();
     }
-    auto result = static_cast<std::uint32_t>(value);
+    auto result = static_cast<std::uint32_t>(scan.value);
     return negative ? static_cast<std::uint32_t>(0u - result) : result;
 }
 
@@ -81,24 +80,18 @@ bool ParseExactLength(const char* text, std::uint64_t& length) {
     while (*p == ' ' || *p == '\t') {
         ++p;
     }
-    if (*p < '0' || *p > '9') {
+    const DecimalScan scan = ScanDecimal(p);
+    if (scan.digits == 0 || scan.overflow) {
         return false;
     }
-    std::uint64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        auto digit = static_cast<std::uint64_t>(*p - '0');
-        if (value > (UINT64_MAX - digit) / 10) {
-            return false;
-        }
-        value = value * 10 + digit;
-    }
+    p += scan.digits;
     while (*p == ' ' || *p == '\t') {
         ++p;
     }
     if (*p != '\0') {
         return false;
     }
-    length = value;
+    length = scan.value;
     return true;
 }
 

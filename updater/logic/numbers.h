@@ -2,9 +2,22 @@
 // behaviour on values that do not fit.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace tovane {
+
+// The decimal digits that open `text`, which every number reader here builds
+// its own rules (sign, blanks, leading zeros, limits) around. A value past
+// 64 bits is held at UINT64_MAX with `overflow` set, and its digits are still
+// counted, so a caller can tell where the number ends.
+struct DecimalScan {
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    bool overflow = false;
+};
+DecimalScan ScanDecimal(std::string_view text);
 
 // A Content-Length header value as the progress arithmetic takes it: leading
 // blanks skipped, decimal digits up to the first other character. Missing,

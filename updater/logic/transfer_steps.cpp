@@ -1,10 +1,12 @@
 #include "transfer_steps.h"
 
-#include <cctype>
 #include <cstdint>
 #include <limits>
+#include <string_view>
 
 #include "download_plan.h"
+#include "numbers.h"
+#include "text_compare.h"
 
 namespace tovane {
 
@@ -15,7 +17,9 @@ std::int32_t StepPosition(std::uint64_t received) {
 }
 
 std::uint32_t NextReadSize(std::uint32_t current, std::uint32_t got, std::uint32_t elapsedMs) {
-    // A quarter of a second per read keeps the bar moving on a slow link.
+    // A whole read within a tenth of a second doubles the next and one over
+    // four tenths halves it: reads settle in between, so the bar keeps moving
+    // on a slow link while a fast one is read in few calls.
     const std::uint32_t fastMs = 100;
     const std::uint32_t slowMs = 400;
     std::uint32_t next = current;
@@ -58,18 +62,12 @@ namespace {
 
 // Decimal digits at p into value; false on none or on overflow.
 bool ReadNumber(const char*& p, std::uint64_t& value) {
-    if (!std::isdigit(static_cast<unsigned char>(*p))) {
+    const DecimalScan scan = ScanDecimal(p);
+    if (scan.digits == 0 || scan.overflow) {
         return false;
     }
-    value = 0;
-    while (std::isdigit(static_cast<unsigned char>(*p))) {
-        const unsigned digit = static_cast<unsigned>(*p - '0');
-        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
-            return false;
-        }
-        value = value * 10 + digit;
-        ++p;
-    }
+    value = scan.value;
+    p += scan.digits;
     return true;
 }
 
@@ -83,12 +81,11 @@ bool ParseContentRange(const char* text, ContentRange& range) {
     while (*p == ' ') {
         ++p;
     }
-    static const char kUnit[] = "bytes";
-    for (const char* u = kUnit; *u != '\0'; ++u, ++p) {
-        if (std::tolower(static_cast<unsigned char>(*p)) != *u) {
-            return false;
-        }
+    constexpr std::string_view kUnit = "bytes";
+    if (!EqualsIgnoreCase(std::string_view(p).substr(0, kUnit.size()), kUnit)) {
+        return false;
     }
+    p += kUnit.size();
     if (*p != ' ') {
         return false;
     }

@@ -16,8 +16,9 @@ std::int32_t StepPosition(std::uint64_t received);
 // Reads start small so that a slow link still moves the bar, and grow up to
 // the buffer while they complete quickly: each read costs a fixed amount
 // under Wine whatever its size. A read waits for its whole size, and a
-// break loses what it had gathered, so a read stays near a tenth of a
-// second's worth of the link, never below one progress step.
+// break loses what it had gathered, so a read stays between a tenth and
+// four tenths of a second's worth of the link, never below one progress
+// step.
 constexpr std::uint32_t kFirstReadSize = 64 * 1024;
 constexpr std::uint32_t kReadBufferSize = 1024 * 1024;
 std::uint32_t NextReadSize(std::uint32_t current, std::uint32_t got, std::uint32_t elapsedMs);

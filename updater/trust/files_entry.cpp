@@ -1,5 +1,7 @@
 #include "files_entry.h"
 
+#include "numbers.h"
+
 namespace tovane::trust {
 
 namespace {
@@ -26,16 +28,9 @@ bool ParseFilesValue(std::string_view value, FilesEntry& entry) {
     if (hex.size() != 64 || (digits.size() > 1 && digits[0] == '0')) {
         return false;
     }
-    std::uint64_t size = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        auto d = static_cast<std::uint64_t>(c - '0');
-        if (size > (UINT64_MAX - d) / 10) {
-            return false;
-        }
-        size = size * 10 + d;
+    const DecimalScan size = ScanDecimal(digits);
+    if (size.digits != digits.size() || size.overflow) {
+        return false;
     }
     Sha256Digest digest{};
     for (std::size_t i = 0; i < digest.size(); ++i) {
@@ -46,7 +41,7 @@ bool ParseFilesValue(std::string_view value, FilesEntry& entry) {
         }
         digest[i] = static_cast<std::uint8_t>(hi << 4 | lo);
     }
-    entry.size = size;
+    entry.size = size.value;
     entry.sha256 = digest;
     return true;
 }

@@ -10,7 +10,9 @@ namespace tovane::trust {
 
 namespace {
 
-// OIDs with their DER tag and length: id-ecPublicKey and prime256v1.
+// The contents of the OIDs id-ecPublicKey (1.2.840.10045.2.1) and prime256v1
+// (1.2.840.10045.3.1.7), without tag and length: DerReader hands back contents,
+// and the encoders below write the tag and the length in front.
 constexpr std::uint8_t kEcPublicKeyOid[] = {0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01};
 constexpr std::uint8_t kPrime256v1Oid[] = {0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
 

@@ -5,6 +5,7 @@
 
 #include "cng.h"
 #include "ecdsa_signature.h"
+#include "sha256_cng.h"
 
 namespace tovane::trust {
 
@@ -17,36 +18,6 @@ void Store(long* target, NTSTATUS status) {
         *target = status;
     }
 }
-
-// An incremental SHA-256 over CNG.
-class Sha256Hasher {
-public:
-    NTSTATUS Start() {
-        BCRYPT_ALG_HANDLE alg = nullptr;
-        NTSTATUS status = ::BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-        if (!NT_SUCCESS(status)) {
-            return status;
-        }
-        alg_.reset(alg);
-        BCRYPT_HASH_HANDLE hash = nullptr;
-        // Since Windows 7 CNG allocates the hash object itself when given none.
-        status = ::BCryptCreateHash(alg_.get(), &hash, nullptr, 0, nullptr, 0, 0);
-        if (NT_SUCCESS(status)) {
-            hash_.reset(hash);
-        }
-        return status;
-    }
-    NTSTATUS Add(const void* data, ULONG size) {
-        return ::BCryptHashData(hash_.get(), static_cast<PUCHAR>(const_cast<void*>(data)), size, 0);
-    }
-    NTSTATUS Finish(Sha256Digest& digest) {
-        return ::BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
-    }
-
-private:
-    unique_cng_algorithm alg_;
-    unique_cng_hash hash_;
-};
 
 // kVerified, kSignatureMismatch or kCryptoFailure for one key.
 ManifestCheck VerifyWithKey(BCRYPT_ALG_HANDLE alg, const PublicKey& key, const Sha256Digest& digest,
@@ -111,15 +82,10 @@ const char* ToString(FileCheck result) {
 }
 
 bool Sha256(const void* data, std::size_t size, Sha256Digest& digest, long* error) {
-    Sha256Hasher hasher;
+    CngSha256 hasher;
     NTSTATUS status = hasher.Start();
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    // BCryptHashData takes a ULONG count: feed larger buffers in pieces.
-    while (NT_SUCCESS(status) && size > 0) {
-        ULONG piece = size > kReadChunk ? kReadChunk : static_cast<ULONG>(size);
-        status = hasher.Add(bytes, piece);
-        bytes += piece;
-        size -= piece;
+    if (NT_SUCCESS(status)) {
+        status = hasher.Add(data, size);
     }
     if (NT_SUCCESS(status)) {
         status = hasher.Finish(digest);
@@ -180,7 +146,7 @@ bool HashFile(HANDLE file, Sha256Digest& digest, std::uint64_t& size, DWORD* err
     if (!::SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) {
         return fail(::GetLastError());
     }
-    Sha256Hasher hasher;
+    CngSha256 hasher;
     if (!NT_SUCCESS(hasher.Start())) {
         return fail(ERROR_INTERNAL_ERROR);
     }

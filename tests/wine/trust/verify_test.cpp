@@ -11,6 +11,7 @@
 #include "fixtures.h"
 #include "trust/ecdsa_signature.h"
 #include "trust/files_entry.h"
+#include "trust/sha256_cng.h"
 #include "trust/verify.h"
 #include "tovane_update_keys.h"
 
@@ -45,6 +46,44 @@ TEST(Sha256, KnownDigestsAndSha256sum) {
     ASSERT_TRUE(trust::HashFile(file.get(), d, size));
     EXPECT_EQ(Hex(d), want);
     EXPECT_EQ(size, big.size());
+}
+
+TEST(CngSha256, SameDigestWhateverThePieces) {
+    const std::string abc = "abc";
+    const std::string million(1000000, 'a');
+    struct {
+        const std::string* text;
+        std::vector<std::size_t> pieces;  // sizes fed in turn; the rest goes last
+        const char* digest;
+    } cases[] = {
+        {&abc, {}, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {&abc, {0, 1, 0, 1}, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {&abc, {3}, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {&million, {}, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        {&million,
+         {1, 63, 64, 65, 4096, 500000},
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        trust::CngSha256 hasher;
+        ASSERT_GE(hasher.Start(), 0);
+        std::size_t at = 0;
+        for (std::size_t piece : c.pieces) {
+            ASSERT_GE(hasher.Add(c.text->data() + at, piece), 0);
+            at += piece;
+        }
+        ASSERT_GE(hasher.Add(c.text->data() + at, c.text->size() - at), 0);
+        trust::Sha256Digest d{};
+        ASSERT_GE(hasher.Finish(d), 0);
+        EXPECT_EQ(Hex(d), c.digest) << c.text->size() << " bytes, " << c.pieces.size() << " pieces";
+    }
+}
+
+TEST(CngSha256, NothingWithoutAStart) {
+    trust::CngSha256 hasher;
+    trust::Sha256Digest d{};
+    EXPECT_LT(hasher.Add("abc", 3), 0);
+    EXPECT_LT(hasher.Finish(d), 0);
 }
 
 class ManifestSignatures : public ::testing::Test {
