@@ -44,9 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
         ClassifyCase{"GbkStartingWithEfBb", "\xEF\xBB\xC4\xE3", ManifestEncoding::Gbk,
                      "\xEF\xBB\xC4\xE3"},
         ClassifyCase{"Utf16LeBom", "\xFF\xFE[\0P\0"sv, ManifestEncoding::Utf16Le, "[\0P\0"sv},
-        // Big-endian UTF-16 is not read as Unicode by Windows' profile calls.
-        ClassifyCase{"Utf16BeBomIsNotUnicode", "\xFE\xFF\0["sv, ManifestEncoding::Gbk,
-                     "\xFE\xFF\0["sv}),
+        ClassifyCase{"Utf16BeBom", "\xFE\xFF\0["sv, ManifestEncoding::Utf16Be, "\0["sv},
+        // One byte of a UTF-16 mark is no mark.
+        ClassifyCase{"HalfAUtf16Bom", "\xFE"sv, ManifestEncoding::Gbk, "\xFE"sv}),
     [](const ::testing::TestParamInfo<ClassifyCase>& info) {
         return std::string(info.param.name);
     });

@@ -1,0 +1,53 @@
+#include "manifest.h"
+
+#include <utility>
+
+#include "file_list.h"
+#include "ini_text.h"
+#include "numbers.h"
+
+namespace tovane {
+
+const std::string* Manifest::FilesValue(const std::string& name) const {
+    auto it = filesValues.find(name);
+    return it != filesValues.end() ? &it->second : nullptr;
+}
+
+ManifestParse ParseManifest(std::string_view bytes, Manifest* manifest) {
+    if (bytes.size() > limits::kManifestBytes) {
+        return ManifestParse::kTooLarge;
+    }
+    namespace names = manifest_names;
+    const IniText ini = IniText::Parse(bytes);
+    auto text = [&](const char* section, const char* key) {
+        return ini.Value(section, key).value_or(std::string());
+    };
+
+    Manifest parsed;
+    parsed.encoding = ini.encoding();
+    parsed.files = SplitFileList(text(names::kProgramsSection, names::kProgramsKey));
+    parsed.offered.main =
+        ParseProfileUnsigned(text(names::kReleaseSection, names::kMainVerKey).c_str(), 0);
+    parsed.offered.sub =
+        ParseProfileUnsigned(text(names::kReleaseSection, names::kSubVerKey).c_str(), 0);
+    parsed.notes = text(names::kReleaseSection, names::kNotesKey);
+
+    // All names in one reading of the text: a list of thousands of files must
+    // not read a 4 MiB manifest thousands of times.
+    std::vector<std::string> listed;
+    for (const std::string& name : parsed.files) {
+        if (!name.empty()) {
+            listed.push_back(name);
+        }
+    }
+    std::vector<std::optional<std::string>> values = ini.Values(names::kFilesSection, listed);
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        if (values[i]) {
+            parsed.filesValues.emplace(std::move(listed[i]), std::move(*values[i]));
+        }
+    }
+    *manifest = std::move(parsed);
+    return ManifestParse::kOk;
+}
+
+}  // namespace tovane
