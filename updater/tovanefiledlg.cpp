@@ -121,8 +121,7 @@ void CTovaneFileDlg::Show(const tovane::SessionEvent& event) {
                                  event.error ? MB_ICONERROR : MB_ICONINFORMATION);
         break;
     case Kind::kUpdated:
-        kelvo::ui::MessageBoxGbk(GetSafeHwnd(), event.text.c_str(), "Update",
-                                 MB_ICONINFORMATION);
+        kelvo::ui::MessageBoxGbk(GetSafeHwnd(), event.text.c_str(), "Update", MB_ICONINFORMATION);
         EndDialog(IDOK);
         break;
     }

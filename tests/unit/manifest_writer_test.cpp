@@ -5,6 +5,7 @@
 #include <string>
 
 #include "file_list.h"
+#include "manifest.h"
 #include "manifest_text.h"
 #include "release_values.h"
 
@@ -66,8 +67,8 @@ TEST(NotesToValue, LineBreaksBecomeQuestionMarks) {
                   value.find('?') == std::string::npos);
     }
     std::string value, why;
-    EXPECT_TRUE(NotesToValue(std::string(tovane::kManifestValueCapacity - 1, 'x'), value, why));
-    EXPECT_FALSE(NotesToValue(std::string(tovane::kManifestValueCapacity, 'x'), value, why));
+    EXPECT_TRUE(NotesToValue(std::string(tovane::limits::kManifestBytes - 1, 'x'), value, why));
+    EXPECT_FALSE(NotesToValue(std::string(tovane::limits::kManifestBytes, 'x'), value, why));
     EXPECT_FALSE(NotesToValue(std::string("a\0b", 3), value, why));
 }
 

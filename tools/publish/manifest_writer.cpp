@@ -1,7 +1,7 @@
 #include "manifest_writer.h"
 
 #include "file_names.h"
-#include "manifest_text.h"
+#include "manifest.h"
 #include "numbers.h"
 #include "release_values.h"
 #include "text_compare.h"
@@ -59,9 +59,9 @@ bool NotesToValue(std::string_view notes, std::string& value, std::string& why) 
     while (!out.empty() && out.back() == '?') {
         out.pop_back();
     }
-    if (out.size() >= tovane::kManifestValueCapacity) {
+    if (out.size() >= tovane::limits::kManifestBytes) {
         why = "the notes are longer than the updater reads (" +
-              std::to_string(tovane::kManifestValueCapacity - 1) + " bytes with line breaks)";
+              std::to_string(tovane::limits::kManifestBytes - 1) + " bytes with line breaks)";
         return false;
     }
     value = out;

@@ -11,6 +11,7 @@
 
 #include "ecdsa_signature.h"
 #include "files_entry.h"
+#include "manifest.h"
 #include "manifest_writer.h"
 #include "p256_keys.h"
 #include "platform.h"
@@ -304,6 +305,11 @@ int Publish(const std::vector<std::string>& args) {
         listed.push_back(item);
     }
     std::string manifest = BuildManifest(listed, mainVer, subVer, notesValue, release);
+    if (manifest.size() > tovane::limits::kManifestBytes) {
+        return Fail("Version.txt would be " + std::to_string(manifest.size()) +
+                    " bytes, more than the " + std::to_string(tovane::limits::kManifestBytes) +
+                    " the updater reads");
+    }
     trust::Sha256Digest digest;
     trust::RawSignature rs;
     if (!Sha256Of(manifest, digest) || !SignDigest(key, digest, rs, why)) {

@@ -171,8 +171,7 @@ bool ReadWholeFile(HANDLE file, std::size_t limit, std::string* content, DWORD* 
     return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::size_t limit, std::string* content,
-                   DWORD* error) {
+bool ReadWholeFile(const std::string& path, std::size_t limit, std::string* content, DWORD* error) {
     kelvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {

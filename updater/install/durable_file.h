@@ -33,8 +33,7 @@ bool SameFile(const std::string& a, const std::string& b);
 // is read then). The handle form reads from its current position and
 // leaves the handle open; the path form opens the file sharing reading only.
 bool ReadWholeFile(HANDLE file, std::size_t limit, std::string* content, DWORD* error);
-bool ReadWholeFile(const std::string& path, std::size_t limit, std::string* content,
-                   DWORD* error);
+bool ReadWholeFile(const std::string& path, std::size_t limit, std::string* content, DWORD* error);
 bool IsRegularFile(const std::string& path);
 bool Exists(const std::string& path);
 

@@ -133,9 +133,8 @@ InstallResult RollBackAfter(const std::string& failure, const InstallJournal& jo
     } else {
         // The journal stays: the next start tries again.
         result.outcome = InstallResult::Outcome::kBroken;
-        result.message = failure + " " + Report(back) +
-                         " The previous version is kept in " + journal.backupFolder +
-                         " and put back on the next start of the updater.";
+        result.message = failure + " " + Report(back) + " The previous version is kept in " +
+                         journal.backupFolder + " and put back on the next start of the updater.";
     }
     std::string note;
     result.restarted = StartAgain(control, journal.restart, &note);
@@ -193,7 +192,8 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         RemoveFolder(journal.backupFolder);
         DWORD error = 0;
         if (!::CreateDirectoryA(journal.backupFolder.c_str(), nullptr)) {
-            failure = Failure::System("Creating the folder", journal.backupFolder, ::GetLastError());
+            failure =
+                Failure::System("Creating the folder", journal.backupFolder, ::GetLastError());
         } else if (!WriteJournal(request.programFolder, journal, &error)) {
             failure = Failure::System("Writing", JournalPath(request.programFolder), error);
             RemoveFolder(journal.backupFolder);
@@ -272,9 +272,9 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         // The journal on disk still says installing, and the next start would
         // roll back a complete update: put it back now, while that is known.
         journal.state = InstallJournal::State::kInstalling;
-        return RollBackAfter(Report(Failure::System("Writing", JournalPath(request.programFolder),
-                                                    error)),
-                             journal, request.programFolder, control);
+        return RollBackAfter(
+            Report(Failure::System("Writing", JournalPath(request.programFolder), error)), journal,
+            request.programFolder, control);
     }
     HoldIfAsked("committed");
 

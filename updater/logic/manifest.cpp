@@ -5,6 +5,7 @@
 #include "file_list.h"
 #include "ini_text.h"
 #include "numbers.h"
+#include "release_values.h"
 
 namespace tovane {
 
@@ -31,6 +32,20 @@ ManifestParse ParseManifest(std::string_view bytes, Manifest* manifest) {
     parsed.offered.sub =
         ParseProfileUnsigned(text(names::kReleaseSection, names::kSubVerKey).c_str(), 0);
     parsed.notes = text(names::kReleaseSection, names::kNotesKey);
+    parsed.release.expiresText = ini.Value(kReleaseInfoSection, kExpiresKey);
+    if (parsed.release.expiresText) {
+        std::int64_t seconds = 0;
+        if (ParseUtcTime(*parsed.release.expiresText, &seconds)) {
+            parsed.release.expires = seconds;
+        }
+    }
+    parsed.release.rolloutText = ini.Value(kReleaseInfoSection, kRolloutKey);
+    if (parsed.release.rolloutText) {
+        unsigned percent = 0;
+        if (ParseRolloutPercent(*parsed.release.rolloutText, &percent)) {
+            parsed.release.rollout = percent;
+        }
+    }
 
     // All names in one reading of the text: a list of thousands of files must
     // not read a 4 MiB manifest thousands of times.

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +36,15 @@ inline constexpr char kNotesKey[] = "UpdateInof";
 inline constexpr char kFilesSection[] = "Files";
 }  // namespace manifest_names
 
+// The optional [Release] section (release_values.h): each value as written,
+// when the key is there, and read, when it reads.
+struct ManifestRelease {
+    std::optional<std::string> expiresText;
+    std::optional<std::int64_t> expires;  // seconds since 1970, UTC
+    std::optional<std::string> rolloutText;
+    std::optional<unsigned> rollout;  // percent
+};
+
 struct Manifest {
     // Of the text values: GBK bytes, or UTF-8 for a manifest with a Unicode
     // byte-order mark.
@@ -49,6 +60,8 @@ struct Manifest {
     // as IniText::Value(Files, name) looks it up (blanks around the name and
     // the case of ASCII letters do not count), under the name as listed.
     std::map<std::string, std::string> filesValues;
+
+    ManifestRelease release;
 
     // nullptr when the name has no [Files] value.
     const std::string* FilesValue(const std::string& name) const;

@@ -6,10 +6,6 @@
 
 namespace tovane {
 
-// The first buffer a profile value is read into; a longer value is read
-// again into a larger one (profile_buffer.h).
-constexpr std::size_t kManifestValueCapacity = 10240;
-
 namespace detail {
 template <class Char>
 std::basic_string<Char> NotesForDisplay(std::basic_string_view<Char> notes) {

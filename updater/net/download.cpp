@@ -20,7 +20,6 @@ namespace {
 
 using diag::LogNote;
 
-
 struct UrlParts {
     std::string server;
     std::string object;
@@ -162,9 +161,9 @@ private:
 };
 
 bool Transfer::Connect() {
-    connection_ = session_.Own(::InternetConnectA(session_.get(), parts_.server.c_str(),
-                                                  parts_.port, nullptr, nullptr,
-                                                  INTERNET_SERVICE_HTTP, 0, 1));
+    connection_ =
+        session_.Own(::InternetConnectA(session_.get(), parts_.server.c_str(), parts_.port, nullptr,
+                                        nullptr, INTERNET_SERVICE_HTTP, 0, 1));
     if (!connection_) {
         Record("InternetConnect", ::GetLastError(), currentUrl_.c_str());
         return false;

@@ -38,10 +38,9 @@ bool MachineRolloutBucket(unsigned* bucket, Failure* why) {
     }
     if (status != ERROR_FILE_NOT_FOUND) {
         // Something else stands under the name: not ours to replace.
-        *why = Failure::System("Reading the rollout bucket",
-                               std::string("HKCU\\") + kKeyPath + "\\" + kValueName,
-                               status == ERROR_SUCCESS ? ERROR_INVALID_DATA
-                                                       : static_cast<unsigned long>(status));
+        *why = Failure::System(
+            "Reading the rollout bucket", std::string("HKCU\\") + kKeyPath + "\\" + kValueName,
+            status == ERROR_SUCCESS ? ERROR_INVALID_DATA : static_cast<unsigned long>(status));
         return false;
     }
     std::uint32_t random = 0;

@@ -128,9 +128,8 @@ bool TakeDownload(const std::string& path, std::size_t limit, std::string* bytes
     DWORD error = 0;
     bool read = false;
     {
-        kelvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                               nullptr));
+        kelvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         read = file && ReadWholeFile(file.get(), limit, bytes, &error);
     }
     ::DeleteFileA(path.c_str());
@@ -164,7 +163,8 @@ unsigned __stdcall UpdateSession::ThreadProc(void* parameter) {
     std::unique_ptr<Job> job(static_cast<Job*>(parameter));
     // The shell starts the product again from this thread, and may hand
     // that to COM extensions.
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const HRESULT com =
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     job->session->Run(job->mode);
     // Only a successful start is paired with an end.
     if (SUCCEEDED(com)) {
@@ -277,8 +277,8 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
     // other failure must not pass for one.
     const bool absent = !arrived[0] && why.kind == Failure::Kind::kHttpStatus && why.code == 404;
     if (keyed && arrived[0]) {
-        arrived[1] = DownloadFile(items[1].url.c_str(), items[1].localPath.c_str(), progress,
-                                  false, &cancel_);
+        arrived[1] = DownloadFile(items[1].url.c_str(), items[1].localPath.c_str(), progress, false,
+                                  &cancel_);
     }
     progress.Flush();
     if (cancel_.Cancelled()) {
@@ -288,8 +288,8 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
     signature->clear();
     // A signature whose transfer failed is missing, whatever a file at the
     // path may still hold.
-    if (keyed && !(arrived[1] && TakeDownload(items[1].localPath, limits::kSignatureBytes,
-                                              signature))) {
+    if (keyed &&
+        !(arrived[1] && TakeDownload(items[1].localPath, limits::kSignatureBytes, signature))) {
         signature->clear();
         ::DeleteFileA(items[1].localPath.c_str());
     }
@@ -416,9 +416,8 @@ bool UpdateSession::Fresh(const Manifest& manifest) {
     FILETIME now;
     ::GetSystemTimeAsFileTime(&now);
     const std::int64_t seconds =
-        static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32 |
-                                   now.dwLowDateTime) /
-                                  10000000) -
+        static_cast<std::int64_t>(
+            (static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) / 10000000) -
         11644473600LL;  // from 1601 to 1970
     if (seconds > *manifest.release.expires) {
         Status("The update information from the server expired on " +

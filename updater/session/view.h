@@ -19,10 +19,10 @@ struct SessionEvent {
         kUpdated,        // text ("Update success ...") in a box; then the dialog ends
     };
     Kind kind = Kind::kStatus;
-    std::string text;     // GBK (or ASCII), as the program's own texts are
-    std::wstring notes;   // kUpdateOffered: ready for the box, line breaks and all
-    int value = 0;        // progress
-    bool error = false;   // kReport: an error, else information
+    std::string text;       // GBK (or ASCII), as the program's own texts are
+    std::wstring notes;     // kUpdateOffered: ready for the box, line breaks and all
+    int value = 0;          // progress
+    bool error = false;     // kReport: an error, else information
     bool inStatus = false;  // kReport: the status box says it too
 
     static SessionEvent Status(std::string text) {

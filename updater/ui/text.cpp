@@ -2,7 +2,6 @@
 
 #include "manifest_text.h"
 
-
 namespace kelvo::ui {
 
 std::wstring WideFromCodePage(std::string_view bytes, UINT codePage) {
@@ -46,7 +45,8 @@ bool AnsiFromUtf8(std::string_view utf8, std::string* ansi) {
         return true;
     }
     const int size = static_cast<int>(utf8.size());
-    int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+    int length =
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
     if (length == 0) {
         return false;
     }
