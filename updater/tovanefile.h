@@ -7,6 +7,10 @@ class CTovaneFileApp : public kelvo::ui::Application {
 public:
     CTovaneFileApp();
     BOOL InitInstance() override;
+
+private:
+    // Tovane.exe /quiet; returns the exit code.
+    int RunQuietCheck();
 };
 
 extern CTovaneFileApp theApp;

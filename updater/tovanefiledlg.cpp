@@ -20,6 +20,11 @@ CTovaneFileDlg::CTovaneFileDlg(HWND pParent) : ModalDialog(IDD_UPDATE_DIALOG, pP
     m_hIcon = App() != nullptr ? App()->LoadIconResource(IDI_PROGRAM) : nullptr;
 }
 
+CTovaneFileDlg::CTovaneFileDlg(HWND pParent, std::shared_ptr<tovane::UpdateSession> checked)
+    : CTovaneFileDlg(pParent) {
+    m_session = std::move(checked);
+}
+
 CTovaneFileDlg::~CTovaneFileDlg() = default;
 
 void CTovaneFileDlg::DoDataExchange() { m_progress.Attach(GetDlgItem(IDC_PROGRESS)); }
@@ -34,12 +39,20 @@ BOOL CTovaneFileDlg::OnInitDialog() {
     ::SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     ::ShowWindow(GetSafeHwnd(), SW_MINIMIZE);
 
-    SetStatus("Checking update");
     m_view = std::make_shared<tovane::WindowView>(GetSafeHwnd());
-    m_session = std::make_shared<tovane::UpdateSession>(tovane::kUpdateBaseUrl, m_view);
-    // A job that cannot start leaves the dialog saying "Checking update"
-    // until it is closed.
-    StartWorker(tovane::kCheckJob);
+    if (m_session) {
+        m_session->SetView(m_view);
+        tovane::SessionEvent offer;
+        offer.kind = tovane::SessionEvent::Kind::kUpdateOffered;
+        offer.notes = m_session->OfferedNotes();
+        Show(offer);
+    } else {
+        SetStatus("Checking update");
+        m_session = std::make_shared<tovane::UpdateSession>(tovane::kUpdateBaseUrl, m_view);
+        // A job that cannot start leaves the dialog saying "Checking update"
+        // until it is closed.
+        StartWorker(tovane::kCheckJob);
+    }
 
     ::ShowWindow(GetSafeHwnd(), SW_SHOWNORMAL);
     return TRUE;

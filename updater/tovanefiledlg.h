@@ -15,6 +15,9 @@
 class CTovaneFileDlg : public kelvo::ui::ModalDialog {
 public:
     explicit CTovaneFileDlg(HWND pParent = nullptr);
+    // A dialog for an update that a quiet check has offered already: it
+    // shows the offer instead of checking again.
+    CTovaneFileDlg(HWND pParent, std::shared_ptr<tovane::UpdateSession> checked);
     ~CTovaneFileDlg() override;
 
     // Replaces the whole text of the status box; the text is GBK.

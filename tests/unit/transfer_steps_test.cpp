@@ -281,3 +281,49 @@ TEST(JudgeReply, NeverSplicesTwoVersions) {
 
 }  // namespace
 }  // namespace tovane
+
+namespace {
+
+TEST(TransferBounds, AReadNeverGoesMoreThanOneBytePastTheLimit) {
+    struct {
+        std::uint32_t readSize;
+        std::uint64_t received, maxBytes;
+        std::uint32_t expected;
+    } cases[] = {
+        {65536, 0, tovane::kUnbounded, 65536},  // no limit: the read size as it is
+        {65536, 0, 100, 101},                   // the byte past the limit proves it too long
+        {65536, 100, 100, 1},                   // at the limit: one byte to see whether more comes
+        {65536, 0, 0, 1},                       // an empty file: any byte is too much
+        {10, 0, 100, 10},                       // far from it: the read size
+        {65536, 200, 100, 1},                   // past it already (never reached): still one
+        {1u << 20, 0, (std::uint64_t(5) << 30), 1u << 20},  // beyond 32 bits
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tovane::BoundedReadSize(c.readSize, c.received, c.maxBytes), c.expected)
+            << c.readSize << " " << c.received << " " << c.maxBytes;
+    }
+}
+
+TEST(TransferBounds, TooSlowOnlyOnceAWholeWindowHasPassed) {
+    tovane::TransferBounds bounds;  // 60 KiB in 60 s
+    struct {
+        std::uint64_t bytes;
+        std::uint32_t elapsedMs;
+        bool slow;
+    } cases[] = {
+        {0, 59999, false},          // the window is not over
+        {0, 60000, true},           // a drip that brought nothing
+        {61439, 60000, true},       // one byte short of 1 KiB/s
+        {61440, 60000, false},      // exactly 1 KiB/s
+        {61439, 120000, true},      // a late check judges the same bytes
+        {100000000, 60000, false},  // a fast link
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tovane::TooSlow(c.bytes, c.elapsedMs, bounds), c.slow)
+            << c.bytes << " bytes in " << c.elapsedMs << " ms";
+    }
+    bounds.windowMs = 0;  // no window: never too slow
+    EXPECT_FALSE(tovane::TooSlow(0, 600000, bounds));
+}
+
+}  // namespace

@@ -75,7 +75,16 @@ TEST_F(TovaneTest, StaleManifestIsNotReadWhenTheDownloadFails) {
     Publish("Version.txt", "irrelevant");
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(WaitForDecision(dialog), kNotNeeded);
+    // A server error is said to be one, never passed off as "up to date".
+    const std::string status = WaitForDecision(dialog);
+    EXPECT_EQ(status.rfind("The update server could not be reached: GET \"http://127.0.0.1:", 0),
+              0u)
+        << status;
+    const std::string end =
+        "/UploadFile/Product_Soft/Kelvo/Version.txt\" failed (HTTP 500). No update is offered.";
+    EXPECT_TRUE(status.size() > end.size() &&
+                status.compare(status.size() - end.size(), end.size(), end) == 0)
+        << status;
     EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE));
     EXPECT_FALSE(FileExists(tempDir_ + "Version.ini"));
 }

@@ -42,6 +42,20 @@ std::uint32_t ReadSizeAfterBreak(std::uint32_t failed) {
     return half < kChunkSize ? kChunkSize : (half > kReadBufferSize ? kReadBufferSize : half);
 }
 
+std::uint32_t BoundedReadSize(std::uint32_t readSize, std::uint64_t received,
+                              std::uint64_t maxBytes) {
+    if (maxBytes == kUnbounded) {
+        return readSize;
+    }
+    const std::uint64_t left = received < maxBytes ? maxBytes - received + 1 : 1;
+    return left < readSize ? static_cast<std::uint32_t>(left) : readSize;
+}
+
+bool TooSlow(std::uint64_t bytesInWindow, std::uint32_t elapsedMs, const TransferBounds& bounds) {
+    return bounds.windowMs != 0 && elapsedMs >= bounds.windowMs &&
+           bytesInWindow < bounds.minBytesPerWindow;
+}
+
 bool RetryBudget::Next(bool madeProgress, std::uint32_t& delayMs) {
     barren_ = madeProgress ? 0 : barren_ + 1;
     if (barren_ > policy_.maxRetries || attempts_ >= policy_.maxAttempts) {

@@ -35,6 +35,34 @@ struct RetryPolicy {
     std::uint32_t maxDelayMs = 4000;
 };
 
+// What one transfer may take, in bytes and in time: a server, a mirror or a
+// man in the middle must not be able to fill the disk or hold a check open.
+constexpr std::uint64_t kUnbounded = UINT64_MAX;
+
+struct TransferBounds {
+    // The body's largest size (a signed size, or the manifest's limit);
+    // kUnbounded: no size is known, and the free space of the file's volume
+    // bounds it.
+    std::uint64_t maxBytes = kUnbounded;
+    // The whole transfer, attempts and waits included; 0: no deadline.
+    std::uint32_t deadlineMs = 0;
+    // An attempt that brings fewer bytes than this in a window counts as
+    // broken, like a reset: a link that drips keeps no check open for ever.
+    std::uint32_t windowMs = 60000;
+    std::uint64_t minBytesPerWindow = 60 * 1024;
+};
+
+// What a file without a size limit leaves free on its volume at the least.
+constexpr std::uint64_t kFreeSpaceMargin = std::uint64_t(256) << 20;
+
+// The next read's size, so that a bounded body is never read more than one
+// byte past its limit: that byte is what proves it too long.
+std::uint32_t BoundedReadSize(std::uint32_t readSize, std::uint64_t received,
+                              std::uint64_t maxBytes);
+
+// Whether a window's bytes fall short of the bounds' rate.
+bool TooSlow(std::uint64_t bytesInWindow, std::uint32_t elapsedMs, const TransferBounds& bounds);
+
 // Counts the attempts of one file. After a failed attempt, Next says
 // whether to try again and how long to wait first.
 class RetryBudget {

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -26,6 +28,9 @@ struct UrlParts {
     INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
     bool secure = false;  // https: TLS, with the certificate checked
 };
+
+// How often a body of unknown size has the free space of its volume checked.
+const std::uint64_t kFreeSpaceCheckStep = std::uint64_t(64) << 20;
 
 // Redirects followed for one file; a server that sends more is broken.
 const int kMaxRedirects = 5;
@@ -101,13 +106,14 @@ enum class AttemptEnd { Done, Broken, Refetch, Redirected, Fail };
 class Transfer {
 public:
     Transfer(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
-             net::TransferCancel* cancel, net::Session& session)
+             net::TransferCancel* cancel, net::Session& session, const TransferBounds& bounds)
         : url_(url),
           localPath_(localPath),
           progress_(progress),
           showBar_(showBar),
           cancel_(cancel),
-          session_(session) {}
+          session_(session),
+          bounds_(bounds) {}
 
     bool Run(const RetryPolicy& policy);
     // Why the transfer failed: its last failing call, status or note.
@@ -124,6 +130,13 @@ private:
         last_ = std::move(failure);
     }
     bool Cancelled() const { return cancel_ != nullptr && cancel_->Cancelled(); }
+    // After a failed WinInet call: the watchdog's verdict, if it aborted the
+    // request, else `otherwise`.
+    AttemptEnd AfterAbort(AttemptEnd otherwise);
+    bool EnoughFreeSpace(std::uint64_t more);
+    static void CALLBACK Watch(PVOID self, BOOLEAN);
+    static void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
+                                  DWORD length);
     AttemptEnd Attempt();
     AttemptEnd TakeAnswer(std::uint64_t offset);
     AttemptEnd StartFile();
@@ -137,6 +150,16 @@ private:
     const bool showBar_;
     net::TransferCancel* cancel_;
     net::Session& session_;
+    const TransferBounds& bounds_;
+
+    // Shared with the watchdog, which runs on a thread-pool thread.
+    std::atomic<std::uint64_t> wire_{0};  // bytes the server sent, headers included
+    std::atomic<std::uint64_t> body_{0};  // body bytes read, over every attempt
+    std::atomic<DWORD> windowStart_{0};
+    std::atomic<std::uint64_t> windowBytes_{0};
+    std::atomic<bool> slow_{false};
+    std::atomic<bool> expired_{false};
+    DWORD started_ = 0;
 
     UrlParts parts_;
     // Declared before the file: on every exit the local file closes first,
@@ -171,12 +194,90 @@ bool Transfer::Connect() {
     return true;
 }
 
+void CALLBACK Transfer::OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
+                                 DWORD length) {
+    if (status == INTERNET_STATUS_RESPONSE_RECEIVED && context != 0 && info != nullptr &&
+        length >= sizeof(DWORD)) {
+        reinterpret_cast<Transfer*>(context)->wire_ += *static_cast<const DWORD*>(info);
+    }
+}
+
+// Once a second: a deadline passed, or a window that brought too little,
+// aborts the request that the transfer's thread may be blocked in.
+void CALLBACK Transfer::Watch(PVOID parameter, BOOLEAN) {
+    auto* self = static_cast<Transfer*>(parameter);
+    const DWORD now = ::GetTickCount();
+    if (self->bounds_.deadlineMs != 0 && now - self->started_ >= self->bounds_.deadlineMs) {
+        self->expired_ = true;
+        self->session_.AbortRequest();
+        return;
+    }
+    const std::uint64_t bytes = std::max(self->wire_.load(), self->body_.load());
+    const DWORD elapsed = now - self->windowStart_;
+    if (elapsed < self->bounds_.windowMs) {
+        return;
+    }
+    if (TooSlow(bytes - self->windowBytes_, elapsed, self->bounds_)) {
+        self->slow_ = true;
+        self->session_.AbortRequest();
+    }
+    self->windowStart_ = now;
+    self->windowBytes_ = bytes;
+}
+
+AttemptEnd Transfer::AfterAbort(AttemptEnd otherwise) {
+    if (expired_) {
+        Record(Failure::Note("not complete within " + std::to_string(bounds_.deadlineMs / 1000) +
+                                 " s",
+                             url_));
+        return AttemptEnd::Fail;
+    }
+    if (slow_.exchange(false)) {
+        Record(Failure::Note("fewer than " + std::to_string(bounds_.minBytesPerWindow) +
+                                 " bytes in " + std::to_string(bounds_.windowMs / 1000) + " s",
+                             url_));
+        return AttemptEnd::Broken;
+    }
+    return otherwise;
+}
+
+// A file without a size limit must leave its volume a margin: an endless
+// body would otherwise fill the disk.
+bool Transfer::EnoughFreeSpace(std::uint64_t more) {
+    std::string folder(localPath_);
+    folder.erase(folder.find_last_of('\\') + 1);
+    ULARGE_INTEGER free{};
+    if (!::GetDiskFreeSpaceExA(folder.c_str(), &free, nullptr, nullptr)) {
+        Record("GetDiskFreeSpaceEx", ::GetLastError(), folder.c_str());
+        return false;
+    }
+    if (free.QuadPart < more + kFreeSpaceMargin) {
+        Record(Failure::Note("not enough free space for " + std::to_string(more) + " more bytes",
+                             localPath_));
+        return false;
+    }
+    return true;
+}
+
 bool Transfer::Run(const RetryPolicy& policy) {
     if (!SplitUrl(url_, parts_)) {
         Record("InternetCrackUrl", ::GetLastError(), url_);
         return false;
     }
     currentUrl_ = url_;
+    started_ = ::GetTickCount();
+    windowStart_ = started_;
+    ::InternetSetStatusCallbackA(session_.get(), &Transfer::OnStatus);
+    HANDLE timer = nullptr;
+    if (!::CreateTimerQueueTimer(&timer, nullptr, &Transfer::Watch, this, 1000, 1000,
+                                 WT_EXECUTEDEFAULT)) {
+        Record("CreateTimerQueueTimer", ::GetLastError(), url_);
+        return false;
+    }
+    // Deleted on every way out, waiting for a callback that runs.
+    auto stopWatch = kelvo::scope_exit([timer] {
+        ::DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
+    });
     if (!Connect()) {
         return false;
     }
@@ -187,6 +288,9 @@ bool Transfer::Run(const RetryPolicy& policy) {
             return true;
         }
         if (end == AttemptEnd::Fail || Cancelled()) {
+            return false;
+        }
+        if (AfterAbort(end) == AttemptEnd::Fail) {
             return false;
         }
         if (end == AttemptEnd::Redirected) {
@@ -233,8 +337,13 @@ AttemptEnd Transfer::Attempt() {
         // one to plain http even when told not to.
         flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     }
-    request_ = session_.Own(::HttpOpenRequestA(connection_.get(), "GET", parts_.object.c_str(),
-                                               nullptr, nullptr, nullptr, flags, 1));
+    request_.reset();
+    windowStart_ = ::GetTickCount();
+    windowBytes_ = std::max(wire_.load(), body_.load());
+    request_ = session_.OwnRequest(::HttpOpenRequestA(connection_.get(), "GET",
+                                                      parts_.object.c_str(), nullptr, nullptr,
+                                                      nullptr, flags,
+                                                      reinterpret_cast<DWORD_PTR>(this)));
     if (!request_) {
         Record("HttpOpenRequest", ::GetLastError(), url_);
         return AttemptEnd::Broken;
@@ -250,7 +359,7 @@ AttemptEnd Transfer::Attempt() {
                             static_cast<DWORD>(headers.size()), nullptr, 0)) {
         const DWORD error = ::GetLastError();
         Record("HttpSendRequest", error, currentUrl_.c_str());
-        return IsSecurityFailure(error) ? AttemptEnd::Fail : AttemptEnd::Broken;
+        return AfterAbort(IsSecurityFailure(error) ? AttemptEnd::Fail : AttemptEnd::Broken);
     }
     return TakeAnswer(offset);
 }
@@ -319,6 +428,13 @@ AttemptEnd Transfer::TakeAnswer(std::uint64_t offset) {
         }
         break;
     case ReplyUse::Append:
+        if (bounds_.maxBytes != kUnbounded && reply.range.total > bounds_.maxBytes) {
+            Record(Failure::Note("the server announced " + std::to_string(reply.range.total) +
+                                     " bytes, more than the " + std::to_string(bounds_.maxBytes) +
+                                     " allowed",
+                                 url_));
+            return AttemptEnd::Fail;
+        }
         break;
     }
     return ReadBody();
@@ -327,6 +443,28 @@ AttemptEnd Transfer::TakeAnswer(std::uint64_t offset) {
 // A whole body is coming: the local file (created now, or emptied) and the
 // bar start from zero.
 AttemptEnd Transfer::StartFile() {
+    // The announced length is judged before the file is touched: a body
+    // refused for its size leaves an older file at the path as it was.
+    char szInfoBuffer[1000];
+    std::memset(szInfoBuffer, 0, sizeof szInfoBuffer);
+    DWORD dwInfoBufferSize = sizeof szInfoBuffer;
+    bool haveLength = ::HttpQueryInfoA(request_.get(), HTTP_QUERY_CONTENT_LENGTH, szInfoBuffer,
+                                       &dwInfoBufferSize, nullptr) != FALSE;
+    szInfoBuffer[sizeof szInfoBuffer - 1] = '\0';
+    const std::int32_t fileSize = ParseContentLength(szInfoBuffer);
+    announced_ = 0;
+    haveLength_ = haveLength && ParseExactLength(szInfoBuffer, announced_);
+    if (haveLength_ && bounds_.maxBytes != kUnbounded && announced_ > bounds_.maxBytes) {
+        Record(Failure::Note("the server announced " + std::to_string(announced_) +
+                                 " bytes, more than the " + std::to_string(bounds_.maxBytes) +
+                                 " allowed",
+                             url_));
+        return AttemptEnd::Fail;
+    }
+    if (haveLength_ && bounds_.maxBytes == kUnbounded && !EnoughFreeSpace(announced_)) {
+        return AttemptEnd::Fail;
+    }
+
     if (!localFile_) {
         localFile_.reset(::CreateFileA(localPath_, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -351,16 +489,6 @@ AttemptEnd Transfer::StartFile() {
         }
     }
 
-    char szInfoBuffer[1000];
-    std::memset(szInfoBuffer, 0, sizeof szInfoBuffer);
-    DWORD dwInfoBufferSize = sizeof szInfoBuffer;
-    bool haveLength = ::HttpQueryInfoA(request_.get(), HTTP_QUERY_CONTENT_LENGTH, szInfoBuffer,
-                                       &dwInfoBufferSize, nullptr) != FALSE;
-    szInfoBuffer[sizeof szInfoBuffer - 1] = '\0';
-    const std::int32_t fileSize = ParseContentLength(szInfoBuffer);
-    announced_ = 0;
-    haveLength_ = haveLength && ParseExactLength(szInfoBuffer, announced_);
-
     if (!shown_) {
         shown_ = true;
         if (showBar_) {
@@ -383,17 +511,32 @@ AttemptEnd Transfer::ReadBody() {
     for (;;) {
         const DWORD started = ::GetTickCount();
         DWORD readCount = 0;
-        if (!::InternetReadFile(request_.get(), buffer_.get(), readSize_, &readCount)) {
+        if (!::InternetReadFile(request_.get(), buffer_.get(),
+                                BoundedReadSize(readSize_, received_, bounds_.maxBytes),
+                                &readCount)) {
             const DWORD error = ::GetLastError();
             if (Cancelled()) {
                 return AttemptEnd::Fail;
             }
             Record("InternetReadFile", error, url_);
             readSize_ = ReadSizeAfterBreak(readSize_);
-            return AttemptEnd::Broken;
+            return AfterAbort(AttemptEnd::Broken);
         }
         if (readCount == 0) {
             break;
+        }
+        body_ += readCount;
+        // Stopped the moment more arrives than may: not written, not retried.
+        if (bounds_.maxBytes != kUnbounded && received_ + readCount > bounds_.maxBytes) {
+            Record(Failure::Note("more than the " + std::to_string(bounds_.maxBytes) +
+                                     " bytes allowed arrived",
+                                 url_));
+            return AttemptEnd::Fail;
+        }
+        if (bounds_.maxBytes == kUnbounded && (received_ + readCount) / kFreeSpaceCheckStep !=
+                                         received_ / kFreeSpaceCheckStep &&
+            !EnoughFreeSpace(0)) {
+            return AttemptEnd::Fail;
         }
         DWORD dwWrite = 0;
         // A failed or short write would leave a broken file that looks
@@ -426,7 +569,8 @@ AttemptEnd Transfer::ReadBody() {
 }  // namespace
 
 bool DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
-                  net::TransferCancel* cancel, const RetryPolicy& policy, Failure* why) {
+                  net::TransferCancel* cancel, const RetryPolicy& policy, Failure* why,
+                  const TransferBounds& bounds) {
     Failure ignored;
     Failure& failure = why != nullptr ? *why : ignored;
     failure = Failure();
@@ -451,7 +595,7 @@ bool DownloadFile(const char* url, const char* localPath, DownloadProgress& prog
     ::InternetSetOptionA(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout,
                          sizeof receiveTimeout);
     // Destroyed before the session it was opened under.
-    Transfer transfer(url, localPath, progress, showBar, cancel, session);
+    Transfer transfer(url, localPath, progress, showBar, cancel, session, bounds);
     if (transfer.Run(policy)) {
         return true;
     }

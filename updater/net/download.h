@@ -29,9 +29,10 @@ public:
 // to the same version; otherwise it starts over. Every failure is logged (diag/log.h). showBar: the
 // update job shows the bar; the check job only sets it. cancel may be null; a cancelled transfer
 // ends with false, also while it waits to try again. why, when given, gets the reason of a
-// failure: the last failing call, the HTTP status, or a note.
+// failure: the last failing call, the HTTP status, or a note. bounds: what the transfer may
+// take (transfer_steps.h); a body past its size is stopped at once and never fetched again.
 bool DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
                   net::TransferCancel* cancel, const RetryPolicy& policy = RetryPolicy(),
-                  Failure* why = nullptr);
+                  Failure* why = nullptr, const TransferBounds& bounds = TransferBounds());
 
 }  // namespace tovane

@@ -68,8 +68,30 @@ void Session::Abort() noexcept {
     handle_.reset();
 }
 
+Session::Handle Session::OwnRequest(HINTERNET request) noexcept {
+    std::lock_guard<std::mutex> lock(mutex_);
+    request_ = request;
+    return Handle(request, ChildTraits{this});
+}
+
+void Session::AbortRequest() noexcept {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!aborted_ && request_ != nullptr) {
+        ::InternetCloseHandle(request_);
+        abortedRequest_ = request_;
+        request_ = nullptr;
+    }
+}
+
 void Session::CloseChild(HINTERNET child) noexcept {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (child == request_) {
+        request_ = nullptr;
+    }
+    if (child == abortedRequest_) {
+        abortedRequest_ = nullptr;  // AbortRequest closed it already
+        return;
+    }
     // An aborted session took its connections and requests with it.
     if (!aborted_) {
         ::InternetCloseHandle(child);

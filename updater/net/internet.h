@@ -66,6 +66,12 @@ public:
     // Null once a cancel has aborted the session.
     HINTERNET get() noexcept;
     Handle Own(HINTERNET child) noexcept { return Handle(child, ChildTraits{this}); }
+    // The same for a request, which AbortRequest may then close from
+    // another thread.
+    Handle OwnRequest(HINTERNET request) noexcept;
+    // Closes the current request, if any, so that the call blocked on it
+    // returns; its owner's close then does nothing.
+    void AbortRequest() noexcept;
 
 private:
     friend class TransferCancel;
@@ -84,6 +90,8 @@ private:
     bool opened_ = false;
     bool aborted_ = false;
     bool registered_ = false;
+    HINTERNET request_ = nullptr;         // the current request
+    HINTERNET abortedRequest_ = nullptr;  // closed by AbortRequest, not yet by its owner
 };
 
 }  // namespace tovane::net

@@ -109,6 +109,15 @@ bool QueryFolder(DWORD(WINAPI* query)(DWORD, LPSTR), char (&buffer)[MAX_PATH + 1
 // How long a new job waits for the thread of the one before.
 const DWORD kPreviousJobWaitMs = 5000;
 
+// The manifest and its signature: small, and needed now, so a server that
+// keeps them coming for long is broken, whatever it sends.
+TransferBounds CheckBounds(std::size_t maxBytes) {
+    TransferBounds bounds;
+    bounds.maxBytes = maxBytes;
+    bounds.deadlineMs = 120000;
+    return bounds;
+}
+
 std::string MissingFolder(const char* which, DWORD error) {
     char text[160];
     std::snprintf(text, sizeof text,
@@ -116,6 +125,9 @@ std::string MissingFolder(const char* which, DWORD error) {
                   which, static_cast<unsigned long>(error));
     return text;
 }
+
+// How every failure to get the manifest starts, whatever the reason after it.
+const std::string kUnreachable = "The update server could not be reached: ";
 
 std::string UnverifiedMessage(const std::string& reason) {
     return "The update information from the server could not be verified (" + reason +
@@ -272,7 +284,8 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
     bool arrived[2] = {false, false};
     Failure why;
     arrived[0] = DownloadFile(items[0].url.c_str(), items[0].localPath.c_str(), progress, false,
-                              &cancel_, RetryPolicy(), &why);
+                              &cancel_, RetryPolicy(), &why,
+                              CheckBounds(limits::kManifestBytes));
     // Only a manifest the server says is not there means "no update"; any
     // other failure must not pass for one.
     const bool absent = !arrived[0] && why.kind == Failure::Kind::kHttpStatus && why.code == 404;
@@ -296,10 +309,7 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
     if (!arrived[0]) {
         ::DeleteFileA(items[0].localPath.c_str());
         if (!absent) {
-            std::string reason = Describe(why);
-            reason.pop_back();  // its full stop
-            Status("The update server could not be reached (" + reason +
-                   "). No update is offered.");
+            Status(kUnreachable + Describe(why) + " No update is offered.");
             return false;
         }
         // Read as an empty manifest, which offers nothing.
@@ -462,8 +472,16 @@ bool UpdateSession::FetchFiles() {
             return false;
         }
         Status("Downloading update file " + item.name);
-        arrived_.push_back(
-            DownloadFile(item.url.c_str(), item.localPath.c_str(), progress, true, &cancel_));
+        // A file with a signed size is never taken past it; one without is
+        // bounded by the free space of the temporary folder's volume.
+        TransferBounds bounds;
+        trust::FilesEntry entry;
+        const std::string* value = manifest_.FilesValue(item.name);
+        if (value != nullptr && trust::ParseFilesValue(*value, entry)) {
+            bounds.maxBytes = entry.size;
+        }
+        arrived_.push_back(DownloadFile(item.url.c_str(), item.localPath.c_str(), progress, true,
+                                        &cancel_, RetryPolicy(), nullptr, bounds));
         progress.Flush();
     }
     return !cancel_.Cancelled();

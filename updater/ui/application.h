@@ -20,6 +20,10 @@ public:
 
     static Application* Current() noexcept;
 
+    // What the process ends with; 0 unless InitInstance says otherwise.
+    void SetExitCode(int code) noexcept { exitCode_ = code; }
+    int ExitCode() const noexcept { return exitCode_; }
+
     HINSTANCE Instance() const noexcept;
     HICON LoadIconResource(UINT id) const;
 
@@ -38,6 +42,7 @@ public:
 
 private:
     HWND mainWindow_ = nullptr;
+    int exitCode_ = 0;
 };
 
 }  // namespace kelvo::ui

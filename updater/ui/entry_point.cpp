@@ -9,5 +9,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         return 1;
     }
     app->InitInstance();
-    return 0;
+    return app->ExitCode();
 }
