@@ -28,6 +28,7 @@ void TovaneTest::SetUp() {
         ::FindClose(find);
     }
     ::DeleteFileA((serverRoot_ + "\\requests.log").c_str());
+    ::DeleteFileA((serverRoot_ + "\\served.log").c_str());
 
     programDir_ = FreshDir(CurrentTestFileName());
     char temp[MAX_PATH] = {};
@@ -96,6 +97,31 @@ std::vector<std::string> TovaneTest::RequestedPaths() {
         paths.push_back(log.substr(pos, end - pos));
     }
     return paths;
+}
+
+std::uint64_t TovaneTest::ServedBytes(const std::string& name, DWORD waitMs) {
+    const std::string path = "\"path\": \"" + UpdatePath(name) + "\"";
+    std::uint64_t total = 0;
+    WaitUntil(
+        [&] {
+            std::string log;
+            total = 0;
+            if (!ReadFile(serverRoot_ + "\\served.log", log)) {
+                return false;
+            }
+            bool seen = false;
+            for (std::size_t at = log.find(path); at != std::string::npos;
+                 at = log.find(path, at + 1)) {
+                const std::size_t sent = log.find("\"sent\": ", at);
+                if (sent != std::string::npos) {
+                    total += std::stoull(log.substr(sent + 8));
+                    seen = true;
+                }
+            }
+            return seen;
+        },
+        waitMs, 100);
+    return total;
 }
 
 void TovaneTest::Shot(HWND hwnd, const std::string& name) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,13 @@ protected:
     std::string WaitForDecision(HWND dialog, DWORD timeoutMs = 15000);
     // The request paths the server saw, in order.
     std::vector<std::string> RequestedPaths();
+    // The body bytes the server sent for a path, over every answer: read
+    // once the answers have ended (each is logged when its connection ends).
+    std::uint64_t ServedBytes(const std::string& name, DWORD waitMs = 10000);
+    // The update folder's URL path of a file, as the server logs it.
+    static std::string UpdatePath(const std::string& name) {
+        return "/UploadFile/Product_Soft/Kelvo/" + name;
+    }
     void Shot(HWND hwnd, const std::string& name);
 
     std::string exe_;

@@ -7,7 +7,8 @@ namespace tovane {
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine line;
     for (const std::string& argument : arguments) {
-        const bool quiet = EqualsIgnoreCase(argument, "/quiet") || EqualsIgnoreCase(argument, "-quiet");
+        const bool quiet =
+            EqualsIgnoreCase(argument, "/quiet") || EqualsIgnoreCase(argument, "-quiet");
         if (!quiet || line.quiet) {
             line.valid = false;
             line.refused = argument;

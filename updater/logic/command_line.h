@@ -22,12 +22,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 // The exit codes of Tovane.exe. Without /quiet it always ends with kExitDone.
 enum ExitCode : int {
-    kExitDone = 0,           // no update: up to date, or no manifest on the server
-    kExitOffered = 1,        // an update was offered: the dialog was shown
-    kExitHeldBack = 2,       // newer, but not yet rolled out to this machine
-    kExitFailed = 3,         // the check failed; %TEMP%\Tovane.log says why
-    kExitAlreadyRunning = 4, // another Tovane.exe runs
-    kExitBadArguments = 5,   // the command line was refused
+    kExitDone = 0,            // no update: up to date, or no manifest on the server
+    kExitOffered = 1,         // an update was offered: the dialog was shown
+    kExitHeldBack = 2,        // newer, but not yet rolled out to this machine
+    kExitFailed = 3,          // the check failed; %TEMP%\Tovane.log says why
+    kExitAlreadyRunning = 4,  // another Tovane.exe runs
+    kExitBadArguments = 5,    // the command line was refused
 };
 
 }  // namespace tovane

@@ -101,21 +101,40 @@ std::string QueryHeader(HINTERNET request, DWORD info) {
 
 enum class AttemptEnd { Done, Broken, Refetch, Redirected, Fail };
 
+// How one session's part of a transfer ended.
+enum class RunEnd {
+    kDone,
+    kFailed,
+    kNewSession,  // the watchdog closed a session that brought too little: go on in a new one
+};
+
 // One file: its handles, what is in the local file so far and which version
 // of the body that is.
 class Transfer {
 public:
     Transfer(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
-             net::TransferCancel* cancel, net::Session& session, const TransferBounds& bounds)
+             net::TransferCancel* cancel, const TransferBounds& bounds, const RetryPolicy& policy)
         : url_(url),
           localPath_(localPath),
           progress_(progress),
           showBar_(showBar),
           cancel_(cancel),
-          session_(session),
-          bounds_(bounds) {}
+          bounds_(bounds),
+          budget_(policy) {}
+    ~Transfer() {
+        // Waits for a watchdog callback that runs: it touches this object.
+        if (timer_ != nullptr) {
+            ::DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
+        }
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
 
-    bool Run(const RetryPolicy& policy);
+    // The URL read and the watchdog started; false: nothing can be fetched.
+    bool Start();
+    // Attempts and retries under one session, until the file is whole, the
+    // transfer has failed, or the watchdog closed the session.
+    RunEnd Run(net::Session& session);
     // Why the transfer failed: its last failing call, status or note.
     const Failure& LastFailure() const { return last_; }
 
@@ -130,6 +149,14 @@ private:
         last_ = std::move(failure);
     }
     bool Cancelled() const { return cancel_ != nullptr && cancel_->Cancelled(); }
+    // A body refused for what the server sends: its connection is left as
+    // it is (Session::Abandon), and no retry asks for it again.
+    AttemptEnd Refuse(Failure failure) {
+        Record(std::move(failure));
+        session_->Abandon();
+        return AttemptEnd::Fail;
+    }
+    void AbortSession();
     // After a failed WinInet call: the watchdog's verdict, if it aborted the
     // request, else `otherwise`.
     AttemptEnd AfterAbort(AttemptEnd otherwise);
@@ -149,8 +176,13 @@ private:
     DownloadProgress& progress_;
     const bool showBar_;
     net::TransferCancel* cancel_;
-    net::Session& session_;
     const TransferBounds& bounds_;
+    RetryBudget budget_;
+    HANDLE timer_ = nullptr;
+    // The session of the running part; the watchdog closes it from its own
+    // thread.
+    std::mutex sessionMutex_;
+    net::Session* session_ = nullptr;
 
     // Shared with the watchdog, which runs on a thread-pool thread.
     std::atomic<std::uint64_t> wire_{0};  // bytes the server sent, headers included
@@ -184,9 +216,11 @@ private:
 };
 
 bool Transfer::Connect() {
-    connection_ =
-        session_.Own(::InternetConnectA(session_.get(), parts_.server.c_str(), parts_.port, nullptr,
-                                        nullptr, INTERNET_SERVICE_HTTP, 0, 1));
+    // The context of every handle is the transfer: the status callback
+    // counts what arrives for it.
+    connection_ = session_->Own(
+        ::InternetConnectA(session_->get(), parts_.server.c_str(), parts_.port, nullptr, nullptr,
+                           INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this)));
     if (!connection_) {
         Record("InternetConnect", ::GetLastError(), currentUrl_.c_str());
         return false;
@@ -208,8 +242,10 @@ void CALLBACK Transfer::Watch(PVOID parameter, BOOLEAN) {
     auto* self = static_cast<Transfer*>(parameter);
     const DWORD now = ::GetTickCount();
     if (self->bounds_.deadlineMs != 0 && now - self->started_ >= self->bounds_.deadlineMs) {
-        self->expired_ = true;
-        self->session_.AbortRequest();
+        if (!self->expired_.exchange(true)) {
+            LogNote("past its deadline: the session is closed", self->url_);
+        }
+        self->AbortSession();
         return;
     }
     const std::uint64_t bytes = std::max(self->wire_.load(), self->body_.load());
@@ -218,18 +254,27 @@ void CALLBACK Transfer::Watch(PVOID parameter, BOOLEAN) {
         return;
     }
     if (TooSlow(bytes - self->windowBytes_, elapsed, self->bounds_)) {
+        LogNote("too slow: the session is closed", self->url_);
         self->slow_ = true;
-        self->session_.AbortRequest();
+        self->AbortSession();
     }
     self->windowStart_ = now;
     self->windowBytes_ = bytes;
 }
 
+// Closing only the request would not do: a read blocked under it goes on
+// until its buffer is full, which a drip never fills.
+void Transfer::AbortSession() {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    if (session_ != nullptr) {
+        session_->Abort();
+    }
+}
+
 AttemptEnd Transfer::AfterAbort(AttemptEnd otherwise) {
     if (expired_) {
-        Record(Failure::Note("not complete within " + std::to_string(bounds_.deadlineMs / 1000) +
-                                 " s",
-                             url_));
+        Record(Failure::Note(
+            "not complete within " + std::to_string(bounds_.deadlineMs / 1000) + " s", url_));
         return AttemptEnd::Fail;
     }
     if (slow_.exchange(false)) {
@@ -259,7 +304,7 @@ bool Transfer::EnoughFreeSpace(std::uint64_t more) {
     return true;
 }
 
-bool Transfer::Run(const RetryPolicy& policy) {
+bool Transfer::Start() {
     if (!SplitUrl(url_, parts_)) {
         Record("InternetCrackUrl", ::GetLastError(), url_);
         return false;
@@ -267,31 +312,42 @@ bool Transfer::Run(const RetryPolicy& policy) {
     currentUrl_ = url_;
     started_ = ::GetTickCount();
     windowStart_ = started_;
-    ::InternetSetStatusCallbackA(session_.get(), &Transfer::OnStatus);
-    HANDLE timer = nullptr;
-    if (!::CreateTimerQueueTimer(&timer, nullptr, &Transfer::Watch, this, 1000, 1000,
+    if (!::CreateTimerQueueTimer(&timer_, nullptr, &Transfer::Watch, this, 1000, 1000,
                                  WT_EXECUTEDEFAULT)) {
+        timer_ = nullptr;
         Record("CreateTimerQueueTimer", ::GetLastError(), url_);
         return false;
     }
-    // Deleted on every way out, waiting for a callback that runs.
-    auto stopWatch = kelvo::scope_exit([timer] {
-        ::DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
-    });
-    if (!Connect()) {
-        return false;
+    return true;
+}
+
+RunEnd Transfer::Run(net::Session& session) {
+    {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        session_ = &session;
     }
-    RetryBudget budget(policy);
+    // Nothing of this session outlives it.
+    auto leave = kelvo::scope_exit([this] {
+        request_.reset();
+        connection_.reset();
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        session_ = nullptr;
+    });
+    ::InternetSetStatusCallbackA(session.get(), &Transfer::OnStatus);
+    if (!Connect()) {
+        return session.Aborted() && !expired_ && !Cancelled() ? RunEnd::kNewSession
+                                                              : RunEnd::kFailed;
+    }
     for (;;) {
         const AttemptEnd end = Attempt();
         if (end == AttemptEnd::Done) {
-            return true;
+            return RunEnd::kDone;
         }
         if (end == AttemptEnd::Fail || Cancelled()) {
-            return false;
+            return RunEnd::kFailed;
         }
         if (AfterAbort(end) == AttemptEnd::Fail) {
-            return false;
+            return RunEnd::kFailed;
         }
         if (end == AttemptEnd::Redirected) {
             continue;  // at once, and not counted as a break
@@ -301,9 +357,10 @@ bool Transfer::Run(const RetryPolicy& policy) {
             farthest_ = received_;
         }
         std::uint32_t delayMs = 0;
-        if (!budget.Next(progressed, delayMs)) {
-            Record(Failure::Note("transfer given up after its retries", url_));
-            return false;
+        if (!budget_.Next(progressed, delayMs)) {
+            // The last failure stays the reason; this only ends the story.
+            LogNote("transfer given up after its retries", url_);
+            return RunEnd::kFailed;
         }
         char note[96];
         std::snprintf(note, sizeof note, "trying again in %lu ms from byte %llu",
@@ -317,9 +374,12 @@ bool Transfer::Run(const RetryPolicy& policy) {
             ::Sleep(delayMs);
         }
         if (cancelled) {
-            return false;
+            return RunEnd::kFailed;
         }
         request_.reset();
+        if (session.Aborted()) {
+            return RunEnd::kNewSession;
+        }
     }
 }
 
@@ -340,10 +400,9 @@ AttemptEnd Transfer::Attempt() {
     request_.reset();
     windowStart_ = ::GetTickCount();
     windowBytes_ = std::max(wire_.load(), body_.load());
-    request_ = session_.OwnRequest(::HttpOpenRequestA(connection_.get(), "GET",
-                                                      parts_.object.c_str(), nullptr, nullptr,
-                                                      nullptr, flags,
-                                                      reinterpret_cast<DWORD_PTR>(this)));
+    request_ = session_->Own(::HttpOpenRequestA(connection_.get(), "GET", parts_.object.c_str(),
+                                                nullptr, nullptr, nullptr, flags,
+                                                reinterpret_cast<DWORD_PTR>(this)));
     if (!request_) {
         Record("HttpOpenRequest", ::GetLastError(), url_);
         return AttemptEnd::Broken;
@@ -429,11 +488,10 @@ AttemptEnd Transfer::TakeAnswer(std::uint64_t offset) {
         break;
     case ReplyUse::Append:
         if (bounds_.maxBytes != kUnbounded && reply.range.total > bounds_.maxBytes) {
-            Record(Failure::Note("the server announced " + std::to_string(reply.range.total) +
-                                     " bytes, more than the " + std::to_string(bounds_.maxBytes) +
-                                     " allowed",
-                                 url_));
-            return AttemptEnd::Fail;
+            return Refuse(Failure::Note(
+                "the server announced " + std::to_string(reply.range.total) +
+                    " bytes, more than the " + std::to_string(bounds_.maxBytes) + " allowed",
+                url_));
         }
         break;
     }
@@ -455,11 +513,10 @@ AttemptEnd Transfer::StartFile() {
     announced_ = 0;
     haveLength_ = haveLength && ParseExactLength(szInfoBuffer, announced_);
     if (haveLength_ && bounds_.maxBytes != kUnbounded && announced_ > bounds_.maxBytes) {
-        Record(Failure::Note("the server announced " + std::to_string(announced_) +
-                                 " bytes, more than the " + std::to_string(bounds_.maxBytes) +
-                                 " allowed",
-                             url_));
-        return AttemptEnd::Fail;
+        return Refuse(Failure::Note("the server announced " + std::to_string(announced_) +
+                                        " bytes, more than the " +
+                                        std::to_string(bounds_.maxBytes) + " allowed",
+                                    url_));
     }
     if (haveLength_ && bounds_.maxBytes == kUnbounded && !EnoughFreeSpace(announced_)) {
         return AttemptEnd::Fail;
@@ -510,10 +567,24 @@ AttemptEnd Transfer::StartFile() {
 AttemptEnd Transfer::ReadBody() {
     for (;;) {
         const DWORD started = ::GetTickCount();
+        // Never more than has come: a read waits until its buffer is full,
+        // and closing the handles does not end that wait under Wine, so a
+        // link that drips would hold the read, and the check, for ever.
+        DWORD available = 0;
+        if (!::InternetQueryDataAvailable(request_.get(), &available, 0, 0)) {
+            const DWORD error = ::GetLastError();
+            if (Cancelled()) {
+                return AttemptEnd::Fail;
+            }
+            Record("InternetQueryDataAvailable", error, url_);
+            return AfterAbort(AttemptEnd::Broken);
+        }
+        DWORD want = BoundedReadSize(readSize_, received_, bounds_.maxBytes);
+        if (available > 0 && available < want) {
+            want = available;
+        }
         DWORD readCount = 0;
-        if (!::InternetReadFile(request_.get(), buffer_.get(),
-                                BoundedReadSize(readSize_, received_, bounds_.maxBytes),
-                                &readCount)) {
+        if (!::InternetReadFile(request_.get(), buffer_.get(), want, &readCount)) {
             const DWORD error = ::GetLastError();
             if (Cancelled()) {
                 return AttemptEnd::Fail;
@@ -522,19 +593,21 @@ AttemptEnd Transfer::ReadBody() {
             readSize_ = ReadSizeAfterBreak(readSize_);
             return AfterAbort(AttemptEnd::Broken);
         }
+        if (slow_ || expired_) {
+            return AfterAbort(AttemptEnd::Broken);
+        }
         if (readCount == 0) {
             break;
         }
         body_ += readCount;
         // Stopped the moment more arrives than may: not written, not retried.
         if (bounds_.maxBytes != kUnbounded && received_ + readCount > bounds_.maxBytes) {
-            Record(Failure::Note("more than the " + std::to_string(bounds_.maxBytes) +
-                                     " bytes allowed arrived",
-                                 url_));
-            return AttemptEnd::Fail;
+            return Refuse(Failure::Note(
+                "more than the " + std::to_string(bounds_.maxBytes) + " bytes allowed arrived",
+                url_));
         }
-        if (bounds_.maxBytes == kUnbounded && (received_ + readCount) / kFreeSpaceCheckStep !=
-                                         received_ / kFreeSpaceCheckStep &&
+        if (bounds_.maxBytes == kUnbounded &&
+            (received_ + readCount) / kFreeSpaceCheckStep != received_ / kFreeSpaceCheckStep &&
             !EnoughFreeSpace(0)) {
             return AttemptEnd::Fail;
         }
@@ -574,36 +647,46 @@ bool DownloadFile(const char* url, const char* localPath, DownloadProgress& prog
     Failure ignored;
     Failure& failure = why != nullptr ? *why : ignored;
     failure = Failure();
-    net::Session session(cancel);
-    if (!session.Open()) {
-        if (cancel != nullptr && cancel->Cancelled()) {
-            failure = Failure::Note("cancelled", url);
-        } else {
-            failure = Failure::System("InternetOpen", url, ::GetLastError());
-            diag::Log(failure);
-        }
+    Transfer transfer(url, localPath, progress, showBar, cancel, bounds, policy);
+    if (!transfer.Start()) {
+        failure = transfer.LastFailure();
         return false;
     }
-    DWORD connectTimeout = 2000;
-    DWORD connectRetries = 1;
-    // A link that stops sending is a break like a reset, and is taken up again.
-    DWORD receiveTimeout = 30000;
-    ::InternetSetOptionA(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectTimeout,
-                         sizeof connectTimeout);
-    ::InternetSetOptionA(session.get(), INTERNET_OPTION_CONNECT_RETRIES, &connectRetries,
-                         sizeof connectRetries);
-    ::InternetSetOptionA(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout,
-                         sizeof receiveTimeout);
-    // Destroyed before the session it was opened under.
-    Transfer transfer(url, localPath, progress, showBar, cancel, session, bounds);
-    if (transfer.Run(policy)) {
-        return true;
+    for (;;) {
+        // Declared before the transfer's part under it ends: Run lets go of
+        // every handle under the session before it returns.
+        net::Session session(cancel);
+        if (!session.Open()) {
+            if (cancel != nullptr && cancel->Cancelled()) {
+                failure = Failure::Note("cancelled", url);
+            } else {
+                failure = Failure::System("InternetOpen", url, ::GetLastError());
+                diag::Log(failure);
+            }
+            return false;
+        }
+        DWORD connectTimeout = 2000;
+        DWORD connectRetries = 1;
+        // A link that stops sending is a break like a reset, and is taken up again.
+        DWORD receiveTimeout = 30000;
+        ::InternetSetOptionA(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectTimeout,
+                             sizeof connectTimeout);
+        ::InternetSetOptionA(session.get(), INTERNET_OPTION_CONNECT_RETRIES, &connectRetries,
+                             sizeof connectRetries);
+        ::InternetSetOptionA(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout,
+                             sizeof receiveTimeout);
+        const RunEnd end = transfer.Run(session);
+        if (end == RunEnd::kDone) {
+            return true;
+        }
+        if (end == RunEnd::kFailed) {
+            failure = transfer.LastFailure();
+            if (!failure) {
+                failure = Failure::Note("cancelled", url);
+            }
+            return false;
+        }
     }
-    failure = transfer.LastFailure();
-    if (!failure) {
-        failure = Failure::Note("cancelled", url);
-    }
-    return false;
 }
 
 }  // namespace tovane

@@ -54,6 +54,9 @@ Session::~Session() {
         cancel_->Unregister(this);
     }
     std::lock_guard<std::mutex> lock(mutex_);
+    if (abandoned_) {
+        handle_.release();
+    }
     handle_.reset();
 }
 
@@ -64,36 +67,26 @@ HINTERNET Session::get() noexcept {
 
 void Session::Abort() noexcept {
     std::lock_guard<std::mutex> lock(mutex_);
-    aborted_ = true;
-    handle_.reset();
-}
-
-Session::Handle Session::OwnRequest(HINTERNET request) noexcept {
-    std::lock_guard<std::mutex> lock(mutex_);
-    request_ = request;
-    return Handle(request, ChildTraits{this});
-}
-
-void Session::AbortRequest() noexcept {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!aborted_ && request_ != nullptr) {
-        ::InternetCloseHandle(request_);
-        abortedRequest_ = request_;
-        request_ = nullptr;
+    if (!abandoned_) {
+        aborted_ = true;
+        handle_.reset();
     }
+}
+
+bool Session::Aborted() noexcept {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return aborted_;
+}
+
+void Session::Abandon() noexcept {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abandoned_ = true;
 }
 
 void Session::CloseChild(HINTERNET child) noexcept {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (child == request_) {
-        request_ = nullptr;
-    }
-    if (child == abortedRequest_) {
-        abortedRequest_ = nullptr;  // AbortRequest closed it already
-        return;
-    }
     // An aborted session took its connections and requests with it.
-    if (!aborted_) {
+    if (!aborted_ && !abandoned_) {
         ::InternetCloseHandle(child);
     }
 }

@@ -66,16 +66,19 @@ public:
     // Null once a cancel has aborted the session.
     HINTERNET get() noexcept;
     Handle Own(HINTERNET child) noexcept { return Handle(child, ChildTraits{this}); }
-    // The same for a request, which AbortRequest may then close from
-    // another thread.
-    Handle OwnRequest(HINTERNET request) noexcept;
-    // Closes the current request, if any, so that the call blocked on it
-    // returns; its owner's close then does nothing.
-    void AbortRequest() noexcept;
+
+    // Closes the session from any thread: the call blocked under it returns,
+    // and its connections and requests go with it.
+    void Abort() noexcept;
+    bool Aborted() noexcept;
+    // Nothing under the session is closed, ever: Wine's WinInet reads an
+    // unfinished body to its end when its request is closed, for as long
+    // as the server sends. A transfer refused for what it sends leaves the
+    // connection open instead; the server stalls once the socket's buffers
+    // are full, and the process ends it.
+    void Abandon() noexcept;
 
 private:
-    friend class TransferCancel;
-    void Abort() noexcept;
     void CloseChild(HINTERNET child) noexcept;
 
     struct Traits {
@@ -89,9 +92,8 @@ private:
     kelvo::UniqueHandle<Traits> handle_;
     bool opened_ = false;
     bool aborted_ = false;
+    bool abandoned_ = false;
     bool registered_ = false;
-    HINTERNET request_ = nullptr;         // the current request
-    HINTERNET abortedRequest_ = nullptr;  // closed by AbortRequest, not yet by its owner
 };
 
 }  // namespace tovane::net

@@ -11,7 +11,8 @@ namespace tovane {
 class QuietView : public SessionView {
 public:
     void Show(SessionEvent event) override {
-        if (event.kind == SessionEvent::Kind::kStatus || event.kind == SessionEvent::Kind::kReport) {
+        if (event.kind == SessionEvent::Kind::kStatus ||
+            event.kind == SessionEvent::Kind::kReport) {
             diag::LogNote(event.text.c_str(), "quiet check");
         }
     }

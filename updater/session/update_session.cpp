@@ -284,8 +284,7 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
     bool arrived[2] = {false, false};
     Failure why;
     arrived[0] = DownloadFile(items[0].url.c_str(), items[0].localPath.c_str(), progress, false,
-                              &cancel_, RetryPolicy(), &why,
-                              CheckBounds(limits::kManifestBytes));
+                              &cancel_, RetryPolicy(), &why, CheckBounds(limits::kManifestBytes));
     // Only a manifest the server says is not there means "no update"; any
     // other failure must not pass for one.
     const bool absent = !arrived[0] && why.kind == Failure::Kind::kHttpStatus && why.code == 404;
