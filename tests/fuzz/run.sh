@@ -1,8 +1,10 @@
 #!/bin/sh
 # Builds the libFuzzer targets natively with clang and runs each for a
 # bounded time from a seed corpus made here (valid values, OpenSSL's own
-# signatures and key files of fresh keys), then prints the executions each
-# ran and whether it found anything.
+# signatures and key files of fresh keys, manifests in each encoding), then
+# prints the executions each ran and whether it found anything. The corpus
+# each grows stays in BUILD_DIR/corpus/<name> (the INI differential test
+# under Wine reads corpus/ini_text through KELVO_INI_CORPUS).
 #   tests/fuzz/run.sh [SECONDS_EACH [BUILD_DIR]]
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -11,19 +13,34 @@ build=${2:-$root/build/fuzz}
 command -v clang++ >/dev/null || { echo "clang is needed (apt-get install clang libclang-rt-14-dev)" >&2; exit 1; }
 
 mkdir -p "$build"
+# Absolute: the targets run from inside it.
+build=$(cd "$build" && pwd)
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKELVO_BUILD_TESTS=OFF -DKELVO_FUZZ=ON \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" \
     >"$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 1; }
-cmake --build "$build" -j2 --target files_value_fuzz der_signature_fuzz pem_key_fuzz \
+cmake --build "$build" -j2 --target files_value_fuzz der_signature_fuzz pem_key_fuzz ini_text_fuzz \
     >"$build/build.log" 2>&1 || { cat "$build/build.log" >&2; exit 1; }
 
 seeds=$build/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds/files_value" "$seeds/der_signature" "$seeds/pem_key"
+mkdir -p "$seeds/files_value" "$seeds/der_signature" "$seeds/pem_key" "$seeds/ini_text"
 printf '6 5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03' >"$seeds/files_value/1"
 printf '0 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855' >"$seeds/files_value/2"
 printf '18446744073709551615 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855' >"$seeds/files_value/3"
+# Manifests: GBK ("升级", "更新"), UTF-8, UTF-16LE and UTF-16BE, and one line
+# of each reading rule (quotes, NUL, Ctrl-Z, CR alone, brackets, no '=').
+manifest='[Programs]\r\nPrograms=Kelvo.exe?a.dll?\r\n[Kelvo]\r\nMainVer=2\r\nSubVer=15\r\n'
+printf "$manifest"'UpdateInof=\270\374\320\302?ok\r\n[Files]\r\n\311\375\274\266.dll=1 ab\r\n' \
+    >"$seeds/ini_text/gbk"
+printf '\357\273\277'"$manifest"'UpdateInof=\346\233\264\346\226\260\r\n[Files]\r\nA.DLL=2 cd\r\n' \
+    >"$seeds/ini_text/utf8"
+printf '\377\376' >"$seeds/ini_text/utf16le"
+printf "$manifest"'[Files]\r\nkelvo.exe=3 ef\r\n' | iconv -f UTF-8 -t UTF-16LE >>"$seeds/ini_text/utf16le"
+printf '\376\377' >"$seeds/ini_text/utf16be"
+printf "$manifest" | iconv -f UTF-8 -t UTF-16BE >>"$seeds/ini_text/utf16be"
+printf 'k=0\r[ s ] x\n a = " q " \nb=\047y\047\nc=x\000y\nd\032=\0321\032\n;e=2\n[f\nf\n=g\n[S]\na=dup\n' \
+    >"$seeds/ini_text/rules"
 (
     cd "$seeds"
     openssl ecparam -name prime256v1 -genkey -noout -out pem_key/sec1
@@ -35,7 +52,7 @@ printf '18446744073709551615 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca49
 )
 
 status=0
-for name in files_value der_signature pem_key; do
+for name in files_value der_signature pem_key ini_text; do
     corpus=$build/corpus/$name
     mkdir -p "$corpus"
     log=$build/$name.log
