@@ -1,8 +1,10 @@
 #!/bin/sh
 # Builds the libFuzzer targets natively with clang and runs each for a
 # bounded time from a seed corpus made here (valid values, OpenSSL's own
-# signatures and key files of fresh keys), then prints the executions each
-# ran and whether it found anything.
+# signatures and key files of fresh keys, manifests in each encoding), then
+# prints the executions each ran and whether it found anything. The corpus
+# each grows stays in BUILD_DIR/corpus/<name> (the INI differential test
+# under Wine reads corpus/ini_text through KELVO_INI_CORPUS).
 #   tests/fuzz/run.sh [SECONDS_EACH [BUILD_DIR]]
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -17,16 +19,29 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
     -DKELVO_BUILD_TESTS=OFF -DKELVO_FUZZ=ON \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" \
     >"$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 1; }
-cmake --build "$build" -j2 --target files_value_fuzz der_signature_fuzz pem_key_fuzz \
+cmake --build "$build" -j2 --target files_value_fuzz der_signature_fuzz pem_key_fuzz ini_text_fuzz \
     release_values_fuzz \
     >"$build/build.log" 2>&1 || { cat "$build/build.log" >&2; exit 1; }
 
 seeds=$build/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds/files_value" "$seeds/der_signature" "$seeds/pem_key" "$seeds/release_values"
+mkdir -p "$seeds/files_value" "$seeds/der_signature" "$seeds/pem_key" "$seeds/ini_text" "$seeds/release_values"
 printf '6 5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03' >"$seeds/files_value/1"
 printf '0 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855' >"$seeds/files_value/2"
 printf '18446744073709551615 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855' >"$seeds/files_value/3"
+# Manifests: GBK ("升级", "更新"), UTF-8, UTF-16LE and UTF-16BE, and one line
+# of each reading rule (quotes, NUL, Ctrl-Z, CR alone, brackets, no '=').
+manifest='[Programs]\r\nPrograms=Kelvo.exe?a.dll?\r\n[Kelvo]\r\nMainVer=2\r\nSubVer=15\r\n'
+printf "$manifest"'UpdateInof=\270\374\320\302?ok\r\n[Files]\r\n\311\375\274\266.dll=1 ab\r\n' \
+    >"$seeds/ini_text/gbk"
+printf '\357\273\277'"$manifest"'UpdateInof=\346\233\264\346\226\260\r\n[Files]\r\nA.DLL=2 cd\r\n' \
+    >"$seeds/ini_text/utf8"
+printf '\377\376' >"$seeds/ini_text/utf16le"
+printf "$manifest"'[Files]\r\nkelvo.exe=3 ef\r\n' | iconv -f UTF-8 -t UTF-16LE >>"$seeds/ini_text/utf16le"
+printf '\376\377' >"$seeds/ini_text/utf16be"
+printf "$manifest" | iconv -f UTF-8 -t UTF-16BE >>"$seeds/ini_text/utf16be"
+printf 'k=0\r[ s ] x\n a = " q " \nb=\047y\047\nc=x\000y\nd\032=\0321\032\n;e=2\n[f\nf\n=g\n[S]\na=dup\n' \
+    >"$seeds/ini_text/rules"
 printf '2027-03-10T14:00:00Z' >"$seeds/release_values/1"
 printf '2000-02-29T23:59:59Z' >"$seeds/release_values/2"
 printf '9999-12-31T23:59:59Z' >"$seeds/release_values/3"
@@ -43,7 +58,7 @@ printf '25' >"$seeds/release_values/5"
 )
 
 status=0
-for name in files_value der_signature pem_key release_values; do
+for name in files_value der_signature pem_key ini_text release_values; do
     corpus=$build/corpus/$name
     mkdir -p "$corpus"
     log=$build/$name.log

@@ -1,3 +1,5 @@
+// The INI reading rules of ini_text.h, and the decoding of UTF-8 and UTF-16
+// the way Wine decodes them.
 #include "ini_text.h"
 
 #include <algorithm>

@@ -36,7 +36,8 @@
 //   differently there (a following ']', '=', blank, line end or letter).
 // - Byte pairs with no character in code page 936, and a lone 0x81-0xFE
 //   before a NUL or at the end, come back as the bytes as they stand; the A
-//   call gives '?' for each, and a name holding one matches a '?' there.
+//   call gives '?' for each, and there a name or query holding one matches
+//   a '?'.
 // - An odd trailing byte of a UTF-16 file is dropped; Wine reads it with the
 //   byte that happens to follow its buffer, differently from call to call.
 // - Unpaired surrogates of UTF-16 become U+FFFD, so a name holding one is

@@ -1,6 +1,9 @@
+// The manifest read from its bytes through IniText.
 #include "manifest.h"
 
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "file_list.h"
 #include "ini_text.h"
