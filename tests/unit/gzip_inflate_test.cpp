@@ -221,7 +221,7 @@ TEST(GzipInflater, ResetStartsOver) {
         std::string before;  // fed before the Reset
         GzipStatus status;   // what that gave
     } const cases[] = {
-        {"after part of the form", gz.substr(0, gz.size() / 3), GzipStatus::kOk},
+        {"after a third of the form", gz.substr(0, gz.size() / 3), GzipStatus::kOk},
         {"after the whole form", gz, GzipStatus::kOk},
         {"after corrupt data", std::string("\x1f\x8b\x07\x00", 4), GzipStatus::kBadData},
         {"after a second member", gz + gz, GzipStatus::kTrailingData},

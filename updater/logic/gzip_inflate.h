@@ -15,8 +15,8 @@
 // Two ways on:
 // - The same inflater, kept over the break: ask for the rest from consumed()
 //   on (an HTTP Range request) and Feed only bytes from that very offset. A
-//   part that is not the continuation (a whole body where a part was asked
-//   for, an overlap, a gap) must not be fed: Reset and start over instead.
+//   reply that is not the continuation (a whole body where a range was
+//   asked for, an overlap, a gap) must not be fed: Reset and start over.
 // - Start over: Reset(), empty the output, and feed the gzip form from its
 //   first byte, from what was kept on disk and then from the network. The
 //   output comes again from its first byte.
