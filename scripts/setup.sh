@@ -7,7 +7,7 @@ set -eu
 # an English locale and take screenshots of the Chinese text.
 packages="cmake make g++ python3 clang-format mingw-w64 mingw-w64-tools wine wine64 wine32:i386 xvfb xauth googletest\
     clang lld llvm osslsigncode openssl locales fonts-wqy-microhei\
-    libssl-dev libclang-rt-14-dev nginx-light curl"
+    libssl-dev libclang-rt-14-dev nginx-light curl zlib1g-dev libz-mingw-w64-dev"
 # Locales the Wine tests start programs under (Wine takes the ANSI code page
 # from the Unix locale, and only from one that is generated).
 test_locales="zh_CN.UTF-8 en_US.UTF-8"

@@ -20,12 +20,13 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" \
     >"$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 1; }
 cmake --build "$build" -j2 --target files_value_fuzz der_signature_fuzz pem_key_fuzz ini_text_fuzz \
-    release_values_fuzz \
+    release_values_fuzz gzip_inflate_fuzz \
     >"$build/build.log" 2>&1 || { cat "$build/build.log" >&2; exit 1; }
 
 seeds=$build/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds/files_value" "$seeds/der_signature" "$seeds/pem_key" "$seeds/ini_text" "$seeds/release_values"
+mkdir -p "$seeds/files_value" "$seeds/der_signature" "$seeds/pem_key" "$seeds/ini_text" \
+    "$seeds/release_values" "$seeds/gzip_inflate"
 printf '6 5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03' >"$seeds/files_value/1"
 printf '0 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855' >"$seeds/files_value/2"
 printf '18446744073709551615 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855' >"$seeds/files_value/3"
@@ -47,6 +48,13 @@ printf '2000-02-29T23:59:59Z' >"$seeds/release_values/2"
 printf '9999-12-31T23:59:59Z' >"$seeds/release_values/3"
 printf '100' >"$seeds/release_values/4"
 printf '25' >"$seeds/release_values/5"
+# Settings (compress the payload first or not, the limits, the piece size,
+# the damage), then the payload; one seed a gzip form made by gzip(1).
+printf '\221\001\002\020\000line one of the update file\nline two of the update file\n' \
+    >"$seeds/gzip_inflate/1"
+printf '\223\002\002\003\121the same text twice, the same text twice' >"$seeds/gzip_inflate/2"
+printf '\215\000\003\000\007ab' >"$seeds/gzip_inflate/3"
+{ printf '\000\201\200\007\000'; printf 'Kelvo.dat contents\n' | gzip -9; } >"$seeds/gzip_inflate/4"
 (
     cd "$seeds"
     openssl ecparam -name prime256v1 -genkey -noout -out pem_key/sec1
@@ -58,7 +66,7 @@ printf '25' >"$seeds/release_values/5"
 )
 
 status=0
-for name in files_value der_signature pem_key ini_text release_values; do
+for name in files_value der_signature pem_key ini_text release_values gzip_inflate; do
     corpus=$build/corpus/$name
     mkdir -p "$corpus"
     log=$build/$name.log

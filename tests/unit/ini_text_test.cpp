@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -368,6 +370,7 @@ TEST(ParseManifest, AbsentPartsGiveTheDefaults) {
         EXPECT_EQ(m.offered.sub, 0u);
         EXPECT_EQ(m.notes, "");
         EXPECT_TRUE(m.filesValues.empty());
+        EXPECT_TRUE(m.compressed.empty());
     }
 }
 
@@ -435,6 +438,108 @@ TEST(ParseManifest, FilesLookupFollowsTheReadingRules) {
     ASSERT_NE(m.FilesValue("c.dll"), nullptr);
     EXPECT_EQ(*m.FilesValue("c.dll"), "3 c");
     EXPECT_EQ(m.FilesValue("d.dll"), nullptr) << "a second [Files] is never read";
+}
+
+TEST(ParseGzipValue, OneSpellingOnly) {
+    struct {
+        const char* text;
+        bool ok;
+        std::uint64_t size;
+    } const cases[] = {
+        {"gzip 1234", true, 1234},
+        {"gzip 0", true, 0},
+        {"gzip 20", true, 20},
+        {"gzip 18446744073709551615", true, UINT64_MAX},
+        {"gzip 18446744073709551616", false, 0},
+        {"gzip 99999999999999999999999", false, 0},
+        {"gzip 01234", false, 0},
+        {"gzip 00", false, 0},
+        {"gzip", false, 0},
+        {"gzip ", false, 0},
+        {"gzip  1234", false, 0},
+        {"gzip\t1234", false, 0},
+        {"gzip 1234 ", false, 0},
+        {"gzip 1234x", false, 0},
+        {"gzip +1234", false, 0},
+        {"gzip -1", false, 0},
+        {"gzip 1 2", false, 0},
+        {"GZIP 1234", false, 0},
+        {"Gzip 1234", false, 0},
+        {"gzip1234", false, 0},
+        {" gzip 1234", false, 0},
+        {"zstd 1234", false, 0},
+        {"br 1234", false, 0},
+        {"1234", false, 0},
+        {"gzip 1234 sha256", false, 0},
+        {"", false, 0},
+    };
+    for (const auto& c : cases) {
+        std::uint64_t size = 777;
+        EXPECT_EQ(tovane::ParseGzipValue(c.text, &size), c.ok) << '"' << c.text << '"';
+        EXPECT_EQ(size, c.ok ? c.size : 777u) << '"' << c.text << '"';
+        if (c.ok) {
+            EXPECT_EQ(tovane::FormatGzipValue(c.size), c.text);
+        }
+    }
+}
+
+// [Compressed] counts for listed names with a [Files] value only, is read
+// like [Files], and a value of another form leaves the file uncompressed
+// without touching anything else.
+TEST(ParseManifest, CompressedSizes) {
+    const std::string head =
+        "[Programs]\r\nPrograms=Kelvo.dat?Kelvo.exe?Extra.dll?\r\n"
+        "[Kelvo]\r\nMainVer=1\r\nSubVer=2\r\n"
+        "[Files]\r\nKelvo.dat=1000 aa\r\nKelvo.exe=2000 bb\r\n";
+    using Sizes = std::map<std::string, std::uint64_t>;
+    struct {
+        const char* name;
+        std::string tail;  // after [Files]
+        Sizes compressed;
+    } const cases[] = {
+        {"none", "", {}},
+        {"one", "[Compressed]\r\nKelvo.dat=gzip 300\r\n", {{"Kelvo.dat", 300}}},
+        {"both, the key's case and blanks as in [Files]",
+         "[Compressed]\r\nKELVO.DAT = gzip 300\r\nkelvo.exe=gzip 1500\r\n",
+         {{"Kelvo.dat", 300}, {"Kelvo.exe", 1500}}},
+        {"after [Release]",
+         "[Release]\r\nRollout=25\r\n[Compressed]\r\nKelvo.exe=gzip 1500\r\n",
+         {{"Kelvo.exe", 1500}}},
+        {"quoted like any profile value",
+         "[Compressed]\r\nKelvo.dat=\"gzip 300\"\r\n",
+         {{"Kelvo.dat", 300}}},
+        {"listed without a [Files] value", "[Compressed]\r\nExtra.dll=gzip 10\r\n", {}},
+        {"not listed",
+         "[Compressed]\r\nOther.dll=gzip 10\r\nKelvo.dat=gzip 5\r\n",
+         {{"Kelvo.dat", 5}}},
+        {"unknown method",
+         "[Compressed]\r\nKelvo.dat=zstd 300\r\nKelvo.exe=gzip 7\r\n",
+         {{"Kelvo.exe", 7}}},
+        {"a newer form of the value", "[Compressed]\r\nKelvo.dat=gzip 300 crc=1\r\n", {}},
+        {"leading zero", "[Compressed]\r\nKelvo.dat=gzip 0300\r\n", {}},
+        {"past 64 bits", "[Compressed]\r\nKelvo.dat=gzip 18446744073709551616\r\n", {}},
+        {"no value", "[Compressed]\r\nKelvo.dat\r\n", {}},
+        {"first key wins",
+         "[Compressed]\r\nKelvo.dat=gzip 1\r\nKelvo.dat=gzip 2\r\nKelvo.exe=x\r\n"
+         "Kelvo.exe=gzip 3\r\n",
+         {{"Kelvo.dat", 1}}},
+        {"a second section is never read",
+         "[Compressed]\r\nKelvo.dat=gzip 1\r\n[Compressed]\r\nKelvo.exe=gzip 3\r\n",
+         {{"Kelvo.dat", 1}}},
+    };
+    tovane::Manifest plain;
+    ASSERT_EQ(tovane::ParseManifest(head, &plain), tovane::ManifestParse::kOk);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tovane::Manifest m;
+        ASSERT_EQ(tovane::ParseManifest(head + c.tail, &m), tovane::ManifestParse::kOk);
+        EXPECT_EQ(m.compressed, c.compressed);
+        // Nothing else reads differently.
+        EXPECT_EQ(m.files, plain.files);
+        EXPECT_EQ(m.filesValues, plain.filesValues);
+        EXPECT_EQ(m.offered.main, plain.offered.main);
+        EXPECT_EQ(m.offered.sub, plain.offered.sub);
+    }
 }
 
 TEST(ParseManifest, SizeLimit) {

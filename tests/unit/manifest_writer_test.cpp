@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "file_list.h"
 #include "manifest.h"
@@ -78,7 +81,10 @@ TEST(CheckNames, TheUpdatersRuleAndOneKeyPerFile) {
          {std::vector<std::string>{"\xC9.dll", "\xE9.dll"},  // ASCII letters fold only
           {"Version.txt.bak"},
           {"Version.tx"},
-          {"a.dll", "a.dl"}}) {
+          {"a.dll", "a.dl"},
+          {"a.gz"},
+          {"a.dll", "a.dll.gz.gz"},
+          {"a.dll.gz", "a.dll.zip"}}) {
         EXPECT_EQ(CheckNames(distinct), "") << distinct[0];
     }
     struct {
@@ -98,6 +104,9 @@ TEST(CheckNames, TheUpdatersRuleAndOneKeyPerFile) {
         {{"Kelvo.exe", "kelvo.EXE"}, "twice"},
         {{"a.dll", "b.dll", "B.DLL"}, "twice"},
         {{"VERSION.TXT"}, "manifest"},
+        // Its gzip form would take the other's place, whatever the order.
+        {{"Kelvo.dat", "Kelvo.dat.gz"}, "gzip form of 'Kelvo.dat'"},
+        {{"Kelvo.DAT.GZ", "kelvo.dat"}, "gzip form of 'kelvo.dat'"},
     };
     for (const auto& c : cases) {
         std::string why = CheckNames(c.names);
@@ -156,6 +165,46 @@ TEST(BuildManifest, ReleaseSectionAfterFilesWithTheValuesGiven) {
             std::size_t end = text.find('\r', at);
             EXPECT_TRUE(tovane::ParseRolloutPercent(text.substr(at + 8, end - at - 8), &percent));
             EXPECT_EQ(percent, *c.release.rolloutPercent);
+        }
+    }
+}
+
+// [Compressed] comes last, one line per file with a gzip form, in the
+// files' order; everything before it is what the tool wrote without it, and
+// the updater reads each size back.
+TEST(BuildManifest, CompressedSectionLastForTheFilesWithAGzipForm) {
+    const tovane::trust::FilesEntry entry{6, {}};
+    const ReleaseInfo release{1804687200, 25};
+    struct {
+        std::vector<std::optional<std::uint64_t>> gzipSizes;  // of a.dat, b.dll, c.exe
+        const char* section;
+    } const cases[] = {
+        {{std::nullopt, std::nullopt, std::nullopt}, ""},
+        {{4, std::nullopt, std::nullopt}, "[Compressed]\r\na.dat=gzip 4\r\n"},
+        {{std::nullopt, std::nullopt, 0}, "[Compressed]\r\nc.exe=gzip 0\r\n"},
+        {{4, 5, UINT64_MAX},
+         "[Compressed]\r\na.dat=gzip 4\r\nb.dll=gzip 5\r\nc.exe=gzip 18446744073709551615\r\n"},
+    };
+    for (const ReleaseInfo& r : {ReleaseInfo{}, release}) {
+        std::vector<ListedFile> files = {{"a.dat", entry}, {"b.dll", entry}, {"c.exe", entry}};
+        const std::string without = BuildManifest(files, 1, 2, "n", r);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.section);
+            for (std::size_t i = 0; i < files.size(); ++i) {
+                files[i].gzipSize = c.gzipSizes[i];
+            }
+            const std::string text = BuildManifest(files, 1, 2, "n", r);
+            EXPECT_EQ(text, without + c.section);
+            tovane::Manifest m;
+            ASSERT_EQ(tovane::ParseManifest(text, &m), tovane::ManifestParse::kOk);
+            for (std::size_t i = 0; i < files.size(); ++i) {
+                auto it = m.compressed.find(files[i].name);
+                EXPECT_EQ(it != m.compressed.end() ? std::optional<std::uint64_t>(it->second)
+                                                   : std::nullopt,
+                          c.gzipSizes[i])
+                    << files[i].name;
+            }
+            EXPECT_EQ(m.release.rollout, r.rolloutPercent);
         }
     }
 }

@@ -53,6 +53,37 @@ sections=$(grep '^\[' site/Version.txt | tr -d "$cr" | tr '\n' ' ')
 [ "$sections" = "[Programs] [Kelvo] [Files] [Release] " ] || fail "sections: $sections"
 grep -q '^Rollout=' site/Version.txt && fail "a Rollout line nobody asked for"
 
+# Gzip forms: a file that gzip makes at least 10 % smaller gets NAME.gz
+# beside it and a [Compressed] line with its size, after everything else;
+# random bytes and a file too small to gain get neither. The same input
+# gives the same .gz, and gzip(1) reads it back to the file.
+i=0
+while [ $i -lt 3000 ]; do
+    echo "record $((i % 97)) of the product's data, $((i * 7 % 13))"
+    i=$((i + 1))
+done >Kelvo.db
+"$tool" publish --key vendor.pem --version 1.1 --notes notes.txt site-gz Kelvo.dat Kelvo.db \
+    Kelvo.exe >/dev/null || fail "publish with a compressible file"
+openssl dgst -sha256 -verify vendor.pub.pem -signature site-gz/Version.txt.sig site-gz/Version.txt \
+    >/dev/null || fail "openssl does not verify the manifest with [Compressed]"
+gzip -t site-gz/Kelvo.db.gz 2>/dev/null || fail "gzip -t refuses Kelvo.db.gz"
+gunzip -c site-gz/Kelvo.db.gz 2>/dev/null | cmp -s - Kelvo.db || fail "Kelvo.db.gz does not give Kelvo.db"
+cmp -s Kelvo.db site-gz/Kelvo.db || fail "Kelvo.db not copied beside its gzip form"
+gzSize=$(wc -c <site-gz/Kelvo.db.gz | tr -d ' ')
+dbSize=$(wc -c <Kelvo.db | tr -d ' ')
+[ $((gzSize * 10)) -le $((dbSize * 9)) ] || fail "Kelvo.db.gz is $gzSize bytes of $dbSize"
+compressed=$(sed -n '/^\[Compressed\]/,$p' site-gz/Version.txt | tr -d "$cr" | tr '\n' '|')
+[ "$compressed" = "[Compressed]|Kelvo.db=gzip $gzSize|" ] || fail "[Compressed] is '$compressed'"
+sections=$(grep '^\[' site-gz/Version.txt | tr -d "$cr" | tr '\n' ' ')
+[ "$sections" = "[Programs] [Kelvo] [Files] [Release] [Compressed] " ] || fail "sections: $sections"
+for f in Kelvo.dat Kelvo.exe; do
+    [ -e "site-gz/$f.gz" ] && fail "$f.gz written for a file gzip does not shrink enough"
+done
+"$tool" publish --key vendor.pem --version 1.1 --notes notes.txt site-gz-again Kelvo.db \
+    >/dev/null || fail "publish Kelvo.db again"
+cmp -s site-gz/Kelvo.db.gz site-gz-again/Kelvo.db.gz || fail "the same file gave another .gz"
+ls -a site-gz site-gz-again | grep -q kelvo-publish && fail "temporaries left beside the gzip forms"
+
 # [Release] as the options ask, with the time given by --now. Everything
 # before it stays what the updater reads; each manifest is signed as written.
 # Cases: options | the [Release] section's lines, each followed by '|'.
@@ -138,6 +169,7 @@ refuse "not a plain file"     --key vendor.pem $args Kelvo.exe NUL
 refuse "not a plain file"     --key vendor.pem $args "Kelvo.exe." 
 refuse "cannot be a key"      --key vendor.pem $args "a=b.dll"
 refuse "listed twice"         --key vendor.pem $args Kelvo.exe src/../Kelvo.exe
+refuse "gzip form of 'Kelvo.db'" --key vendor.pem $args Kelvo.db site-gz/Kelvo.db.gz
 refuse "cannot open"          --key vendor.pem $args Kelvo.dat missing.exe
 refuse "MAIN.SUB"             --key vendor.pem --version 1.2.3 --notes notes.txt site Kelvo.exe
 refuse "notes"                --key vendor.pem --version 1.2 --notes missing.txt site Kelvo.exe

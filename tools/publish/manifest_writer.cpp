@@ -92,6 +92,14 @@ std::string CheckNames(const std::vector<std::string>& names) {
             }
         }
     }
+    // Whether or not a gzip form gets written, which depends on the bytes.
+    for (const std::string& name : names) {
+        for (const std::string& other : names) {
+            if (tovane::EqualsIgnoreCase(name, other + tovane::manifest_names::kGzipSuffix)) {
+                return "'" + name + "' is the name of the gzip form of '" + other + "'";
+            }
+        }
+    }
     return {};
 }
 
@@ -117,6 +125,17 @@ std::string BuildManifest(const std::vector<ListedFile>& files, std::uint32_t ma
     if (release.rolloutPercent) {
         text += std::string(tovane::kRolloutKey) + '=' + std::to_string(*release.rolloutPercent) +
                 "\r\n";
+    }
+    bool compressedSection = false;
+    for (const ListedFile& f : files) {
+        if (!f.gzipSize) {
+            continue;
+        }
+        if (!compressedSection) {
+            text += std::string("[") + tovane::manifest_names::kCompressedSection + "]\r\n";
+            compressedSection = true;
+        }
+        text += f.name + '=' + tovane::FormatGzipValue(*f.gzipSize) + "\r\n";
     }
     return text;
 }

@@ -1,6 +1,7 @@
 // The text of Version.txt as the publishing tool writes it: the parts the
-// updater reads ([Programs], [Kelvo]), the [Files] entries it checks, and
-// the optional [Release] section.
+// updater reads ([Programs], [Kelvo]), the [Files] entries it checks, the
+// optional [Release] section, and [Compressed] for the files that have a
+// gzip form.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,8 @@ namespace kelvo::publish {
 struct ListedFile {
     std::string name;
     tovane::trust::FilesEntry entry;
+    // The size of `<name>.gz` when it is published beside the file.
+    std::optional<std::uint64_t> gzipSize = std::nullopt;
 };
 
 // "1.1" -> 1, 1: two decimal numbers that fit 32 bits, nothing else.
@@ -27,7 +30,8 @@ bool ParseReleaseVersion(std::string_view text, std::uint32_t& main, std::uint32
 bool NotesToValue(std::string_view notes, std::string& value, std::string& why);
 
 // Checks every name with the updater's rule and refuses duplicates (Windows
-// names compare without case). Empty when all is well, else the reason.
+// names compare without case), and a name that is another's gzip form
+// (`<name>.gz`). Empty when all is well, else the reason.
 std::string CheckNames(const std::vector<std::string>& names);
 
 // What goes into [Release]; a value left unset is not written, and with
@@ -53,8 +57,9 @@ bool ExpiryAfter(std::int64_t now, unsigned days, std::int64_t& expires);
 
 // The files in the order given: the updater starts the last one again after
 // installing, so the product's program goes last. [Release] comes after
-// [Files]: the sections before it stay byte for byte what older releases
-// had, and updaters that know no [Release] never look at it.
+// [Files] and [Compressed] after both, for the files with a gzipSize: the
+// sections before each stay byte for byte what older releases had, and
+// updaters that know neither never look at them.
 std::string BuildManifest(const std::vector<ListedFile>& files, std::uint32_t main,
                           std::uint32_t sub, std::string_view notesValue,
                           const ReleaseInfo& release = {});

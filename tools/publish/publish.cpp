@@ -1,5 +1,6 @@
 // kelvo-publish: makes a vendor's signing keys and publishes a signed update
-// folder (the files, Version.txt with [Files] and [Release], Version.txt.sig).
+// folder (the files, their gzip forms where those save enough, Version.txt
+// with [Files], [Release] and [Compressed], Version.txt.sig).
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include "ecdsa_signature.h"
 #include "files_entry.h"
+#include "gzip_form.h"
 #include "manifest.h"
 #include "manifest_writer.h"
 #include "p256_keys.h"
@@ -29,7 +31,9 @@ constexpr char kUsage[] =
     "  kelvo-publish publish --key PRIVATE.pem --version MAIN.SUB --notes NOTES.txt\n"
     "                        [--expires-in DAYS|never] [--rollout PERCENT] DIR FILE...\n"
     "      writes into DIR the files, Version.txt and its signature Version.txt.sig;\n"
-    "      list the program that is started after the update last\n"
+    "      list the program that is started after the update last; a file that\n"
+    "      gzip makes at least 10% smaller also gets its gzip form FILE.gz, listed\n"
+    "      in Version.txt's [Compressed] section for updaters that fetch it\n"
     "      --expires-in DAYS  updaters with a built-in key refuse this manifest once\n"
     "                         DAYS (1..3650, default 90) days have passed, so that an\n"
     "                         old one replayed cannot hold machines back: publish\n"
@@ -128,22 +132,31 @@ public:
         items_.emplace_back(temp, dir_ + PathSeparator() + name);
         return true;
     }
-    // Copies the file in pieces, hashing the very bytes written, so that
-    // its entry describes the copy whatever happens to the source meanwhile.
+    // Copies the file in pieces, hashing and gzipping the very bytes
+    // written, so that its entry and gzip form describe the copy whatever
+    // happens to the source meanwhile. The gzip form is kept only when
+    // GzipFormWorthPublishing says so, and item.gzipSize set then.
     bool AddCopy(const std::string& source, ListedFile& item, std::string& why) {
         std::ifstream in(source, std::ios::binary);
         if (!in) {
             why = source + ": cannot open (missing or unreadable)";
             return false;
         }
-        std::string temp = NextTemporary();
+        const std::string temp = NextTemporary();
         std::unique_ptr<NewFile> out = CreateNewFile(temp, false, why);
-        std::unique_ptr<Sha256Hasher> hasher = NewSha256Hasher();
         if (!out) {
             return false;
         }
+        const std::string gzipTemp = NextTemporary();
+        std::unique_ptr<NewFile> gzipOut = CreateNewFile(gzipTemp, false, why);
+        if (!gzipOut) {
+            return false;
+        }
+        std::unique_ptr<Sha256Hasher> hasher = NewSha256Hasher();
+        GzipForm gzip;
         std::vector<char> buffer(1 << 20);
-        std::uint64_t size = 0;
+        std::string gzipBytes;
+        std::uint64_t size = 0, gzipSize = 0;
         while (in) {
             in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
             auto got = static_cast<std::size_t>(in.gcount());
@@ -152,7 +165,13 @@ public:
                 if (why.empty()) why = "SHA-256 failed";
                 return false;
             }
+            gzipBytes.clear();
+            if (!gzip.Add(buffer.data(), got, gzipBytes, why) ||
+                !gzipOut->Write(gzipBytes.data(), gzipBytes.size(), why)) {
+                return false;
+            }
             size += got;
+            gzipSize += gzipBytes.size();
         }
         if (in.bad()) {
             why = source + ": read error";
@@ -162,11 +181,27 @@ public:
             why = "SHA-256 failed";
             return false;
         }
+        gzipBytes.clear();
+        if (!gzip.Finish(gzipBytes, why) ||
+            !gzipOut->Write(gzipBytes.data(), gzipBytes.size(), why)) {
+            return false;
+        }
+        gzipSize += gzipBytes.size();
         if (!out->Finish(why)) {
             return false;
         }
         item.entry.size = size;
         items_.emplace_back(temp, dir_ + PathSeparator() + item.name);
+        if (!GzipFormWorthPublishing(size, gzipSize)) {
+            // Dropped unfinished, which removes it.
+            return true;
+        }
+        if (!gzipOut->Finish(why)) {
+            return false;
+        }
+        item.gzipSize = gzipSize;
+        items_.emplace_back(
+            gzipTemp, dir_ + PathSeparator() + item.name + tovane::manifest_names::kGzipSuffix);
         return true;
     }
     // In the order added: the signature goes last, so that a manifest and
@@ -184,7 +219,7 @@ public:
 private:
     std::string NextTemporary() {
         std::string temp = dir_ + PathSeparator() + ".kelvo-publish-" +
-                           std::to_string(ProcessId()) + "-" + std::to_string(items_.size()) +
+                           std::to_string(ProcessId()) + "-" + std::to_string(temporaries_++) +
                            ".tmp";
         // One left by a run that was killed, with the same process id.
         RemoveFile(temp);
@@ -193,6 +228,7 @@ private:
 
     std::string dir_;
     std::vector<std::pair<std::string, std::string>> items_;
+    unsigned temporaries_ = 0;
 };
 
 // The [Release] values from the options as given; false with the reason
@@ -329,8 +365,14 @@ int Publish(const std::vector<std::string>& args) {
     if (!staging.Commit(why)) {
         return Fail("update folder: " + why);
     }
-    std::printf("published %u.%u: %zu file(s), Version.txt, Version.txt.sig in %s\n", mainVer,
-                subVer, listed.size(), dir.c_str());
+    std::size_t gzipped = 0;
+    for (const ListedFile& item : listed) {
+        gzipped += item.gzipSize ? 1 : 0;
+    }
+    std::printf(
+        "published %u.%u: %zu file(s) (%zu with a gzip form), Version.txt, "
+        "Version.txt.sig in %s\n",
+        mainVer, subVer, listed.size(), gzipped, dir.c_str());
     if (release.expires) {
         std::printf("expires %s: publish again before then\n",
                     tovane::FormatUtcTime(*release.expires).c_str());

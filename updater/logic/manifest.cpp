@@ -17,6 +17,28 @@ const std::string* Manifest::FilesValue(const std::string& name) const {
     return it != filesValues.end() ? &it->second : nullptr;
 }
 
+bool ParseGzipValue(std::string_view text, std::uint64_t* size) {
+    const std::string_view method = manifest_names::kGzipMethod;
+    if (text.size() <= method.size() + 1 || text.substr(0, method.size()) != method ||
+        text[method.size()] != ' ') {
+        return false;
+    }
+    const std::string_view digits = text.substr(method.size() + 1);
+    if (digits.size() > 1 && digits[0] == '0') {
+        return false;
+    }
+    const DecimalScan n = ScanDecimal(digits);
+    if (n.digits == 0 || n.digits != digits.size() || n.overflow) {
+        return false;
+    }
+    *size = n.value;
+    return true;
+}
+
+std::string FormatGzipValue(std::uint64_t size) {
+    return std::string(manifest_names::kGzipMethod) + ' ' + std::to_string(size);
+}
+
 ManifestParse ParseManifest(std::string_view bytes, Manifest* manifest) {
     if (bytes.size() > limits::kManifestBytes) {
         return ManifestParse::kTooLarge;
@@ -59,10 +81,17 @@ ManifestParse ParseManifest(std::string_view bytes, Manifest* manifest) {
         }
     }
     std::vector<std::optional<std::string>> values = ini.Values(names::kFilesSection, listed);
+    const std::vector<std::optional<std::string>> gzipValues =
+        ini.Values(names::kCompressedSection, listed);
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        if (values[i]) {
-            parsed.filesValues.emplace(std::move(listed[i]), std::move(*values[i]));
+        if (!values[i]) {
+            continue;
         }
+        std::uint64_t gzipSize = 0;
+        if (gzipValues[i] && ParseGzipValue(*gzipValues[i], &gzipSize)) {
+            parsed.compressed.emplace(listed[i], gzipSize);
+        }
+        parsed.filesValues.emplace(std::move(listed[i]), std::move(*values[i]));
     }
     *manifest = std::move(parsed);
     return ManifestParse::kOk;

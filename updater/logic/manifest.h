@@ -34,6 +34,11 @@ inline constexpr char kSubVerKey[] = "SubVer";
 // Spelled as the manifests in the field have always spelled it.
 inline constexpr char kNotesKey[] = "UpdateInof";
 inline constexpr char kFilesSection[] = "Files";
+// `<name>=gzip <bytes>`: the file is also served gzipped as `<name>.gz`, of
+// that many bytes. Older updaters never read the section and fetch `<name>`.
+inline constexpr char kCompressedSection[] = "Compressed";
+inline constexpr char kGzipMethod[] = "gzip";
+inline constexpr char kGzipSuffix[] = ".gz";
 }  // namespace manifest_names
 
 // The optional [Release] section (release_values.h): each value as written,
@@ -61,11 +66,23 @@ struct Manifest {
     // the case of ASCII letters do not count), under the name as listed.
     std::map<std::string, std::string> filesValues;
 
+    // The size of the gzip form of each listed name that has a [Files] value
+    // and a [Compressed] value ParseGzipValue takes, looked up like
+    // filesValues. Any other value is passed over: a form this updater does
+    // not know must leave it fetching the file itself.
+    std::map<std::string, std::uint64_t> compressed;
+
     ManifestRelease release;
 
     // nullptr when the name has no [Files] value.
     const std::string* FilesValue(const std::string& name) const;
 };
+
+// "gzip <bytes>": one blank, the size in decimal without leading zeros,
+// fitting 64 bits; nothing else. On failure *size is left as it was.
+bool ParseGzipValue(std::string_view text, std::uint64_t* size);
+// The value ParseGzipValue reads back as `size`.
+std::string FormatGzipValue(std::uint64_t size);
 
 enum class ManifestParse { kOk, kTooLarge };
 

@@ -1,8 +1,8 @@
 // kelvo-publish.exe under Wine, started as a vendor would start it: keys,
 // a published folder the updater's checks accept, publishing over an older
-// release, its [Release] section, and the refusals that must leave no update
-// folder behind. The wrapper script checks the same output with openssl
-// afterwards.
+// release, its [Release] section, the gzip forms and [Compressed], and the
+// refusals that must leave no update folder behind. The wrapper script checks
+// the same output with openssl and gzip afterwards.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,6 +13,8 @@
 
 #include "common/unique_handle.h"
 #include "fixtures.h"
+#include "gzip_inflate.h"
+#include "manifest.h"
 #include "trust/files_entry.h"
 #include "trust/verify.h"
 
@@ -72,6 +74,47 @@ void ExpectAcceptedByTheUpdater(const std::string& folder, const trust::PublicKe
     }
 }
 
+// `gzipped` have a `.gz` that [Compressed] lists with its size, read by
+// the profile API and by ParseManifest, and that inflates to the file;
+// `plain` have neither.
+void ExpectGzipForms(const std::string& folder, const std::vector<std::string>& gzipped,
+                     const std::vector<std::string>& plain) {
+    const std::string manifestPath = folder + "\\Version.txt";
+    const std::vector<std::uint8_t> manifestBytes = ReadBytes(manifestPath);
+    tovane::Manifest manifest;
+    ASSERT_EQ(
+        tovane::ParseManifest(std::string(manifestBytes.begin(), manifestBytes.end()), &manifest),
+        tovane::ManifestParse::kOk);
+    EXPECT_EQ(manifest.compressed.size(), gzipped.size()) << folder;
+    for (const std::string& name : gzipped) {
+        const std::vector<std::uint8_t> file = ReadBytes(folder + "\\" + name);
+        const std::vector<std::uint8_t> gz = ReadBytes(folder + "\\" + name + ".gz");
+        char value[64];
+        ::GetPrivateProfileStringA("Compressed", name.c_str(), "-", value, sizeof value,
+                                   manifestPath.c_str());
+        EXPECT_EQ(std::string(value), "gzip " + std::to_string(gz.size())) << name;
+        auto listed = manifest.compressed.find(name);
+        ASSERT_NE(listed, manifest.compressed.end()) << name;
+        EXPECT_EQ(listed->second, gz.size()) << name;
+        EXPECT_LE(gz.size() * 10, file.size() * 9) << name;
+        std::vector<std::uint8_t> inflated;
+        tovane::GzipInflater inflater(gz.size(), file.size(),
+                                      [&](const std::uint8_t* data, std::size_t size) {
+                                          inflated.insert(inflated.end(), data, data + size);
+                                          return true;
+                                      });
+        EXPECT_EQ(inflater.Feed(gz.data(), gz.size()), tovane::GzipStatus::kOk)
+            << name << ": " << inflater.errorText();
+        EXPECT_EQ(inflater.Finish(), tovane::GzipStatus::kOk)
+            << name << ": " << inflater.errorText();
+        EXPECT_TRUE(inflated == file) << name;
+    }
+    for (const std::string& name : plain) {
+        EXPECT_FALSE(Exists(folder + "\\" + name + ".gz")) << name;
+        EXPECT_EQ(manifest.compressed.count(name), 0u) << name;
+    }
+}
+
 TEST(PublishExe, KeygenThenPublishThenPublishOver) {
     WriteBytes(FixturePath("notes.txt"), "Kelvo 1.1\r\n- faster start-up\r\n");
     WriteBytes(FixturePath("Kelvo.exe"), "MZ kelvo 1.1");
@@ -89,6 +132,8 @@ TEST(PublishExe, KeygenThenPublishThenPublishOver) {
     ExpectAcceptedByTheUpdater(folder, key, {"Kelvo.dat", "Kelvo.exe"});
     EXPECT_EQ(::GetPrivateProfileIntA("Kelvo", "SubVer", -1, (folder + "\\Version.txt").c_str()),
               1);
+    // 70000 equal bytes shrink to almost nothing; 12 bytes never do.
+    ExpectGzipForms(folder, {"Kelvo.dat"}, {"Kelvo.exe"});
 
     // A second release replaces every file of the first in place.
     WriteBytes(FixturePath("Kelvo.exe"), "MZ kelvo 1.2, larger");
@@ -98,6 +143,7 @@ TEST(PublishExe, KeygenThenPublishThenPublishOver) {
     ExpectAcceptedByTheUpdater(folder, key, {"Kelvo.dat", "Kelvo.exe"});
     EXPECT_EQ(::GetPrivateProfileIntA("Kelvo", "SubVer", -1, (folder + "\\Version.txt").c_str()),
               2);
+    ExpectGzipForms(folder, {"Kelvo.dat"}, {"Kelvo.exe"});
 
     // A key made by the openssl command line (SEC 1 form) works too.
     ASSERT_EQ(RunPublish("publish --key key-a.pem --version 1.1 --notes notes.txt "
@@ -192,6 +238,8 @@ TEST(PublishExe, RefusalsLeaveNoManifest) {
          "--key key-a.pem --version 1.1 --notes notes2.txt refused App.exe "
          "no-such-file.exe"},
         {"device name", "--key key-a.pem --version 1.1 --notes notes2.txt refused App.exe NUL"},
+        {"a name that is another's gzip form",
+         "--key key-a.pem --version 1.1 --notes notes2.txt refused App.exe app.EXE.gz"},
         {"bad version", "--key key-a.pem --version 1 --notes notes2.txt refused App.exe"},
         {"expiry of no days", "--key key-a.pem --expires-in 0"},
         {"rollout above 100", "--key key-a.pem --rollout 101"},

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes the signing fixtures of the CNG tests with the openssl command line
 # (fresh keys every run: no private key is ever committed), runs the test
-# command, then checks with openssl what kelvo-publish.exe wrote during it.
+# command, then checks with openssl and gzip what kelvo-publish.exe wrote
+# during it.
 #   with-trust-fixtures.sh DIR command...
 # The command sees KELVO_TRUST_FIXTURES=DIR. With KELVO_BUILTIN_KEYS (a
 # folder with first.pem and second.pem) it also signs with those keys; with
@@ -57,7 +58,7 @@ status=0
 
 [ -n "${KELVO_PUBLISH_EXE:-}" ] || exit $status
 
-# What kelvo-publish.exe wrote under Wine, read by OpenSSL.
+# What kelvo-publish.exe wrote under Wine, read by OpenSSL and gzip.
 checks=0
 check() {
     checks=$((checks + 1))
@@ -76,6 +77,8 @@ if [ -d exe-published ]; then
         exe-published/Version.txt
     check openssl dgst -sha256 -verify public-a.pem -signature exe-published-a/Version.txt.sig \
         exe-published-a/Version.txt
+    check gzip -t exe-published/Kelvo.dat.gz
+    check sh -c 'gunzip -c exe-published/Kelvo.dat.gz | cmp - exe-published/Kelvo.dat'
     echo "openssl checks of kelvo-publish.exe output: $checks run, status $status"
 else
     echo "FAIL: kelvo-publish.exe left no published folder" >&2
