@@ -140,4 +140,31 @@ TEST(DistinctNames, KeepsTheFirstOfEachNameWhateverItsCase) {
     }
 }
 
+TEST(InstallJournal, StaysInItsFolderOnlyWithItsOwnBackupsAndProduct) {
+    struct {
+        const char* backup;
+        const char* restart;
+        bool stays;
+    } cases[] = {
+        {"C:\\Kelvo\\Tovane.rollback\\", "C:\\Kelvo\\Kelvo.exe", true},
+        {"C:\\Kelvo\\Tovane.rollback\\", "", true},                       // nothing was stopped
+        {"C:\\Kelvo\\Tovane.rollback\\", "C:\\Kelvo\\KELVO.EXE", true},  // Windows names
+        {"C:\\Kelvo\\Tovane.rollback\\", "C:\\Windows\\explorer.exe", false},
+        {"C:\\Kelvo\\Tovane.rollback\\", "C:\\Kelvo\\evil.exe", false},
+        {"C:\\Kelvo\\Tovane.rollback\\", "C:\\Kelvo\\sub\\Kelvo.exe", false},
+        {"C:\\Kelvo\\Other\\", "C:\\Kelvo\\Kelvo.exe", false},
+        {"C:\\Kelvo\\tovane.rollback\\x\\", "", false},
+    };
+    for (const auto& c : cases) {
+        tovane::InstallJournal journal;
+        journal.targetFolder = "C:\\Kelvo\\";
+        journal.backupFolder = c.backup;
+        journal.restart = c.restart;
+        std::string why;
+        EXPECT_EQ(tovane::StaysInItsFolder(journal, &why), c.stays)
+            << c.backup << " " << c.restart << ": " << why;
+        EXPECT_EQ(why.empty(), c.stays);
+    }
+}
+
 }  // namespace

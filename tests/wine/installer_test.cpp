@@ -398,5 +398,48 @@ TEST_F(InstallerTest, AnUnreadableJournalIsLeftAloneAndStopsTheCheck) {
     EXPECT_TRUE(nothing.ok);
 }
 
+// A record planted in the program folder that names another folder: the
+// rollback of a "new" entry would delete that folder's file, and recovery
+// would start the program it names. Neither happens.
+TEST_F(InstallerTest, APlantedJournalNamingAnotherFolderIsLeftAlone) {
+    const std::string outside = FreshDir(CurrentTestFileName() + "-outside") + "\\";
+    ASSERT_TRUE(WriteFile(outside + "victim.dll", "theirs"));
+    ASSERT_TRUE(WriteFile(outside + "evil.exe", "a program"));
+    struct {
+        const char* name;
+        std::string target, backup, restart;
+        const char* why;
+    } cases[] = {
+        {"another folder, its program", outside, outside + "Tovane.rollback\\",
+         outside + "evil.exe", "a program to start other than"},
+        {"another folder without Kelvo.exe", outside, outside + "Tovane.rollback\\",
+         outside + "Kelvo.exe", "is neither this one nor Kelvo's"},
+        {"this folder, another program", program_, program_ + "Tovane.rollback\\",
+         outside + "evil.exe", "a program to start other than"},
+        {"this folder, backups elsewhere", program_, outside, "",
+         "a backup folder other than"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tovane::InstallJournal journal;
+        journal.targetFolder = c.target;
+        journal.backupFolder = c.backup;
+        journal.restart = c.restart;
+        journal.entries = {{"victim.dll", false}, {"Version.ini", false}};
+        ASSERT_TRUE(WriteFile(program_ + "Tovane.journal", tovane::FormatJournal(journal)));
+        FakeProduct product;
+        product.running = false;
+        tovane::RecoveryResult result = tovane::RecoverInterruptedInstall(program_, product);
+        EXPECT_TRUE(result.found);
+        EXPECT_FALSE(result.ok);
+        EXPECT_NE(result.message.find("was left alone"), std::string::npos) << result.message;
+        EXPECT_NE(result.message.find(c.why), std::string::npos) << result.message;
+        EXPECT_EQ(Content(outside + "victim.dll"), "theirs");
+        EXPECT_TRUE(product.started.empty()) << "nothing named by the record is started";
+        EXPECT_EQ(product.closes, 0);
+        EXPECT_TRUE(FileExists(program_ + "Tovane.journal")) << "the record stays for a person";
+    }
+}
+
 }  // namespace
 }  // namespace kelvo::test

@@ -14,7 +14,6 @@ namespace tovane {
 namespace {
 
 const char kJournalName[] = "Tovane.journal";
-const char kBackupFolderName[] = "Tovane.rollback\\";
 // A journal names a few files; anything this large was not written here.
 const std::size_t kJournalLimit = std::size_t(16) << 20;
 
@@ -317,6 +316,26 @@ RecoveryResult RecoverInterruptedInstall(const std::string& programFolder,
         result.message = "The record of an interrupted update \"" + path +
                          "\" cannot be read, so the files it names were left as they are. No "
                          "update check was made.";
+        return result;
+    }
+    // Trusted no further than the product's folder: the program folder, or
+    // a folder that holds the product's program. Anyone who can write the
+    // journal could otherwise have files deleted and a program started
+    // anywhere, with the updater's rights.
+    std::string why;
+    if (!StaysInItsFolder(*journal, &why)) {
+        why = "it names " + why;
+    } else if (!SameFile(journal->targetFolder, programFolder) &&
+               !IsRegularFile(journal->targetFolder + kProductFileName)) {
+        why = "its folder \"" + journal->targetFolder + "\" is neither this one nor Kelvo's";
+    }
+    if (!why.empty()) {
+        diag::LogNote(("record of an interrupted update left alone: " + why).c_str(),
+                      path.c_str());
+        result.ok = false;
+        result.message = "The record of an interrupted update \"" + path +
+                         "\" was left alone, because " + why +
+                         ". Nothing it names was changed or started. No update check was made.";
         return result;
     }
 

@@ -10,6 +10,7 @@ namespace {
 const char kHeader[] = "Tovane install journal 1";
 const char kEnd[] = "end";
 
+
 bool TakeLine(std::string_view& text, std::string_view* line) {
     if (text.empty()) {
         return false;
@@ -99,6 +100,19 @@ std::optional<InstallJournal> ParseJournal(std::string_view text) {
         journal.entries.push_back(entry);
     }
     return std::nullopt;
+}
+
+bool StaysInItsFolder(const InstallJournal& journal, std::string* why) {
+    if (journal.backupFolder != journal.targetFolder + kBackupFolderName) {
+        *why = "a backup folder other than \"" + journal.targetFolder + kBackupFolderName + "\"";
+        return false;
+    }
+    if (!journal.restart.empty() &&
+        !EqualsIgnoreCase(journal.restart, journal.targetFolder + kProductFileName)) {
+        *why = "a program to start other than \"" + journal.targetFolder + kProductFileName + "\"";
+        return false;
+    }
+    return true;
 }
 
 std::string BackupPath(const InstallJournal& journal, std::size_t index) {

@@ -11,6 +11,11 @@
 
 namespace tovane {
 
+// The folder beside the files where an installation keeps the old and the
+// new copies, and the product's program that is stopped and started again.
+inline constexpr char kBackupFolderName[] = "Tovane.rollback\\";
+inline constexpr char kProductFileName[] = "Kelvo.exe";
+
 struct JournalEntry {
     std::string name;  // a plain file name in the target folder
     bool existed;      // a backup holds its previous content
@@ -34,6 +39,13 @@ std::optional<InstallJournal> ParseJournal(std::string_view text);
 // is assembled before it is renamed into place.
 std::string BackupPath(const InstallJournal& journal, std::size_t index);
 std::string StagingPath(const InstallJournal& journal, std::size_t index);
+
+// Whether the journal stays inside its own target folder, as every journal
+// the installer writes does: the backup folder is <target>Tovane.rollback\,
+// and the program to start again, if any, is <target>Kelvo.exe. A record
+// that says otherwise was not written by the installer, and recovery must
+// not delete, move or start anything it names. *why: what is wrong.
+bool StaysInItsFolder(const InstallJournal& journal, std::string* why);
 
 // The names to install, each once (Windows names are case-insensitive), in
 // the order of their first appearance; empty entries left out.
