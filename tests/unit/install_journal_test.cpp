@@ -147,7 +147,7 @@ TEST(InstallJournal, StaysInItsFolderOnlyWithItsOwnBackupsAndProduct) {
         bool stays;
     } cases[] = {
         {"C:\\Kelvo\\Tovane.rollback\\", "C:\\Kelvo\\Kelvo.exe", true},
-        {"C:\\Kelvo\\Tovane.rollback\\", "", true},                       // nothing was stopped
+        {"C:\\Kelvo\\Tovane.rollback\\", "", true},                      // nothing was stopped
         {"C:\\Kelvo\\Tovane.rollback\\", "C:\\Kelvo\\KELVO.EXE", true},  // Windows names
         {"C:\\Kelvo\\Tovane.rollback\\", "C:\\Windows\\explorer.exe", false},
         {"C:\\Kelvo\\Tovane.rollback\\", "C:\\Kelvo\\evil.exe", false},

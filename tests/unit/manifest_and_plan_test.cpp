@@ -21,13 +21,12 @@ TEST(DownloadPlan, PlainConcatenationOfBaseAndName) {
     EXPECT_EQ(manifest.url, base + "Version.txt");
     EXPECT_EQ(manifest.localPath, "C:\\Temp\\Version.ini");
 
-    auto items = tovane::UpdateDownloads(base, temp, {"a.dll", "a.dll", "with space.exe", ""});
-    ASSERT_EQ(items.size(), 4u) << "repeated and empty entries are fetched too";
+    auto items = tovane::UpdateDownloads(base, temp, {"a.dll", "a.dll", "", "with space.exe", ""});
+    ASSERT_EQ(items.size(), 3u) << "repeated entries are fetched too, empty ones never";
     EXPECT_EQ(items[0].url, base + "a.dll");
     EXPECT_EQ(items[1].localPath, "C:\\Temp\\a.dll");
     EXPECT_EQ(items[2].url, base + "with space.exe") << "nothing is escaped";
-    EXPECT_EQ(items[3].url, base);
-    EXPECT_EQ(items[3].localPath, temp);
+    EXPECT_EQ(items[2].name, "with space.exe");
 }
 
 TEST(DownloadPlan, CheckJobFetchesTheSignatureOnlyWithAKey) {

@@ -8,6 +8,7 @@
 #include "install/version_record.h"
 #include "install_journal.h"
 #include "install_plan.h"
+#include "text_compare.h"
 
 namespace tovane {
 
@@ -160,7 +161,7 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
                       InstallProgress& progress) {
     InstallResult result;
     const std::vector<std::string> names = DistinctNames(request.names);
-    if (names.empty()) {
+    if (names.empty() && request.plannedTarget.empty()) {
         result.message = "The update lists no files to install. Nothing was changed.";
         return result;
     }
@@ -175,6 +176,17 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         journal.targetFolder = InstallTargetFolder(exe, request.programFolder);
         if (journal.targetFolder.empty()) {
             journal.targetFolder = request.programFolder;
+        }
+        // The files left out were found up to date in the planned folder
+        // only: anywhere else they would be missing.
+        if (!request.plannedTarget.empty() &&
+            !EqualsIgnoreCase(journal.targetFolder, request.plannedTarget) &&
+            !SameFile(journal.targetFolder, request.plannedTarget)) {
+            failure = Failure::Note("Kelvo now runs from another folder, " + journal.targetFolder +
+                                        ", than when the update was " + "prepared for " +
+                                        request.plannedTarget,
+                                    "");
+            return false;
         }
         journal.backupFolder = journal.targetFolder + kBackupFolderName;
         journal.restart = stopping ? exe : std::string();
@@ -330,8 +342,7 @@ RecoveryResult RecoverInterruptedInstall(const std::string& programFolder,
         why = "its folder \"" + journal->targetFolder + "\" is neither this one nor Kelvo's";
     }
     if (!why.empty()) {
-        diag::LogNote(("record of an interrupted update left alone: " + why).c_str(),
-                      path.c_str());
+        diag::LogNote(("record of an interrupted update left alone: " + why).c_str(), path.c_str());
         result.ok = false;
         result.message = "The record of an interrupted update \"" + path +
                          "\" was left alone, because " + why +

@@ -35,6 +35,10 @@ struct InstallRequest {
     std::string versionFileName;  // "Version.ini"
     Version version;              // recorded in the target's version file
     DWORD graceMs = kProductGraceMs;
+    // The folder the caller found files already up to date in and left out
+    // of `names`: the installation goes there or nowhere. Empty: wherever
+    // the product runs. With it, an empty `names` still records the version.
+    std::string plannedTarget;
 };
 
 struct InstallResult {

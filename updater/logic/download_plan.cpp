@@ -22,7 +22,9 @@ std::vector<DownloadItem> UpdateDownloads(const std::string& baseUrl, const std:
     std::vector<DownloadItem> items;
     items.reserve(names.size());
     for (const std::string& name : names) {
-        items.push_back(DownloadItem{name, baseUrl + name, tempDir + name});
+        if (!name.empty()) {
+            items.push_back(DownloadItem{name, baseUrl + name, tempDir + name});
+        }
     }
     return items;
 }

@@ -24,8 +24,9 @@ DownloadItem ManifestDownload(const std::string& baseUrl, const std::string& tem
 std::vector<DownloadItem> CheckDownloads(const std::string& baseUrl, const std::string& tempDir,
                                          const std::string& verName, bool withSignature);
 
-// The update job fetches every listed name, in list order, empty and
-// repeated entries included.
+// The update job fetches every listed name, in list order, repeated ones
+// included. An empty entry (what a '?' after the last name leaves) names no
+// file: asking for it would only ask for the update folder itself.
 std::vector<DownloadItem> UpdateDownloads(const std::string& baseUrl, const std::string& tempDir,
                                           const std::vector<std::string>& names);
 

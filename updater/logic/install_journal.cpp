@@ -10,7 +10,6 @@ namespace {
 const char kHeader[] = "Tovane install journal 1";
 const char kEnd[] = "end";
 
-
 bool TakeLine(std::string_view& text, std::string_view* line) {
     if (text.empty()) {
         return false;

@@ -289,8 +289,9 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
     // other failure must not pass for one.
     const bool absent = !arrived[0] && why.kind == Failure::Kind::kHttpStatus && why.code == 404;
     if (keyed && arrived[0]) {
-        arrived[1] = DownloadFile(items[1].url.c_str(), items[1].localPath.c_str(), progress, false,
-                                  &cancel_);
+        arrived[1] =
+            DownloadFile(items[1].url.c_str(), items[1].localPath.c_str(), progress, false,
+                         &cancel_, RetryPolicy(), nullptr, CheckBounds(limits::kSignatureBytes));
     }
     progress.Flush();
     if (cancel_.Cancelled()) {
@@ -465,10 +466,16 @@ bool UpdateSession::RolledOutHere(const Manifest& manifest) {
 // Every listed entry, in list order, each announced in the status box.
 bool UpdateSession::FetchFiles() {
     ViewProgress progress(*view_);
-    arrived_.clear();
+    FindUnchanged();
+    // Parallel to the list: an empty entry names nothing and has nothing to
+    // fetch; a repeated name's last transfer counts for it.
+    arrived_.assign(m_vecFiles.size(), true);
     for (const DownloadItem& item : UpdateDownloads(m_strUrl, m_strTempDir, m_vecFiles)) {
         if (cancel_.Cancelled()) {
             return false;
+        }
+        if (unchanged_.count(item.name) != 0) {
+            continue;
         }
         Status("Downloading update file " + item.name);
         // A file with a signed size is never taken past it; one without is
@@ -479,11 +486,58 @@ bool UpdateSession::FetchFiles() {
         if (value != nullptr && trust::ParseFilesValue(*value, entry)) {
             bounds.maxBytes = entry.size;
         }
-        arrived_.push_back(DownloadFile(item.url.c_str(), item.localPath.c_str(), progress, true,
-                                        &cancel_, RetryPolicy(), nullptr, bounds));
+        const bool ok = DownloadFile(item.url.c_str(), item.localPath.c_str(), progress, true,
+                                     &cancel_, RetryPolicy(), nullptr, bounds);
+        for (std::size_t i = 0; i < m_vecFiles.size(); ++i) {
+            if (m_vecFiles[i] == item.name) {
+                arrived_[i] = ok;
+            }
+        }
         progress.Flush();
     }
     return !cancel_.Cancelled();
+}
+
+// The folder the update will go to, and every listed file that is there
+// already with its [Files] size and SHA-256: it is neither fetched nor
+// replaced. Without entries nothing is left out.
+void UpdateSession::FindUnchanged() {
+    unchanged_.clear();
+    plannedTarget_.clear();
+    if (manifest_.filesValues.empty()) {
+        return;
+    }
+    std::string exe;
+    Win32ProductControl control([] { return false; });
+    if (control.IsRunning()) {
+        control.OpenProduct(&exe);
+    }
+    plannedTarget_ = InstallTargetFolder(exe, m_strAppDir);
+    if (plannedTarget_.empty()) {
+        plannedTarget_ = m_strAppDir;
+    }
+    const int n = InstalledEntryCount(m_vecFiles.size());
+    for (int i = 0; i < n; ++i) {
+        const std::string& name = m_vecFiles[i];
+        const std::string* value = manifest_.FilesValue(name);
+        if (name.empty() || value == nullptr) {
+            continue;
+        }
+        // Shared every way: the running product may hold its own files.
+        kelvo::unique_hfile file(
+            ::CreateFileA((plannedTarget_ + name).c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (file &&
+            trust::CheckFile(file.get(), value->c_str(), true) == trust::FileCheck::kMatch) {
+            unchanged_.insert(name);
+        }
+    }
+    if (!unchanged_.empty()) {
+        diag::LogNote(
+            (std::to_string(unchanged_.size()) + " listed file(s) already up to date").c_str(),
+            plannedTarget_.c_str());
+    }
 }
 
 // A file whose transfer failed or broke off is never installed, and each
@@ -495,6 +549,9 @@ bool UpdateSession::CheckFiles(std::vector<kelvo::unique_hfile>* held,
                                std::vector<HANDLE>* sources) {
     const int n = InstalledEntryCount(m_vecFiles.size());
     for (int i = 0; i < n; ++i) {
+        if (unchanged_.count(m_vecFiles[i]) != 0) {
+            continue;
+        }
         if (static_cast<std::size_t>(i) >= arrived_.size() || !arrived_[i]) {
             Refuse("The update file \"" + m_vecFiles[i] +
                    "\" could not be downloaded completely. Nothing was changed; please try the "
@@ -505,8 +562,8 @@ bool UpdateSession::CheckFiles(std::vector<kelvo::unique_hfile>* held,
     const bool required = trust::HasBuiltInKey();
     for (int i = 0; i < n; ++i) {
         const std::string& name = m_vecFiles[i];
-        if (name.empty()) {
-            sources->push_back(nullptr);  // an empty entry installs nothing
+        if (name.empty() || unchanged_.count(name) != 0) {
+            sources->push_back(nullptr);  // installs nothing: empty, or there already
             continue;
         }
         held->emplace_back(::CreateFileA((m_strTempDir + name).c_str(), GENERIC_READ,
@@ -537,9 +594,16 @@ void UpdateSession::RunInstallation(std::vector<HANDLE> sources) {
     InstallRequest request;
     request.programFolder = m_strAppDir;
     request.sourceFolder = m_strTempDir;
-    request.names.assign(m_vecFiles.begin(),
-                         m_vecFiles.begin() + InstalledEntryCount(m_vecFiles.size()));
-    request.sources = std::move(sources);
+    std::vector<HANDLE> kept;
+    const int n = InstalledEntryCount(m_vecFiles.size());
+    for (int i = 0; i < n; ++i) {
+        if (unchanged_.count(m_vecFiles[i]) == 0) {
+            request.names.push_back(m_vecFiles[i]);
+            kept.push_back(sources[i]);
+        }
+    }
+    request.sources = std::move(kept);
+    request.plannedTarget = plannedTarget_;
     request.versionFileName = m_strVerName + ".ini";
     request.version = manifest_.offered;
 

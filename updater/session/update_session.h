@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,7 @@ private:
     bool RolledOutHere(const Manifest& manifest);
 
     // The update job's steps.
+    void FindUnchanged();
     bool FetchFiles();
     bool CheckFiles(std::vector<kelvo::unique_hfile>* held, std::vector<HANDLE>* sources);
     void RunInstallation(std::vector<HANDLE> sources);
@@ -122,6 +124,10 @@ private:
     bool manifestArrived_ = false;
     // Whether each listed file arrived whole, from the last update job.
     std::vector<bool> arrived_;
+    // Listed files already up to date in plannedTarget_: not fetched, not
+    // replaced.
+    std::set<std::string> unchanged_;
+    std::string plannedTarget_;
 };
 
 }  // namespace tovane
