@@ -4,9 +4,10 @@
 // with the version file to match, no backup or journal behind, and the
 // product that was stopped running again.
 //
-// Each kill point is reached through the installer's test hold point
-// (TOVANE_INSTALL_HOLD, see updater/install/durable_file.h); one more point
-// is found from outside only, by watching the large file's copy grow.
+// Each kill point is reached through the installer's test hold points
+// (TOVANE_INSTALL_HOLD, see updater/install/hold_point.h), which only the
+// test build TovaneTestHooks.exe has; one more point is found from outside
+// only, by watching the large file's copy grow.
 #include <map>
 #include <ostream>
 
