@@ -53,8 +53,7 @@ def main():
     foreign = sorted(imports - SYSTEM_DLLS)
     if foreign:
         failures.append("imports DLLs that are not part of Windows: %s" % ", ".join(foreign))
-    for needed in ("kernel32.dll", "user32.dll", "comctl32.dll", "wininet.dll", "psapi.dll",
-                   "bcrypt.dll"):
+    for needed in ("kernel32.dll", "user32.dll", "comctl32.dll", "wininet.dll", "bcrypt.dll"):
         if needed not in imports:
             failures.append("does not import %s" % needed)
 
