@@ -4,9 +4,10 @@
 // with the version file to match, no backup or journal behind, and the
 // product that was stopped running again.
 //
-// Each kill point is reached through the installer's test hold point
-// (TOVANE_INSTALL_HOLD, see updater/install/durable_file.h); one more point
-// is found from outside only, by watching the large file's copy grow.
+// Each kill point is reached through the installer's test hold points
+// (TOVANE_INSTALL_HOLD, see updater/install/hold_point.h), which only the
+// test build TovaneTestHooks.exe has; one more point is found from outside
+// only, by watching the large file's copy grow.
 #include <map>
 #include <ostream>
 
@@ -131,7 +132,13 @@ TEST_P(CrashTest, NextStartLeavesTheOldOrTheNewVersionWhole) {
         EXPECT_TRUE(product_.Running()) << "the product was stopped before the journal";
     }
 
-    // The next start puts things right before it checks.
+    // The next start puts things right before it checks. The check's
+    // answer replaces the message that an update was undone; it comes late,
+    // so that the message stays long enough to be read even on a busy
+    // machine, where the 5 ms polls below missed it now and then.
+    if (!k.newVersion) {
+        PublishFault("Version.txt", R"({"delay_first": 1.5})");
+    }
     Child next;
     dialog = Launch(next);
     ASSERT_NE(dialog, nullptr);

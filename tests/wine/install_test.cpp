@@ -3,6 +3,7 @@
 // starting it again, and what the disk holds afterwards.
 #include "tovane_fixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,11 +26,55 @@ protected:
 
     void TearDown() override {
         // Every stand-in that recorded a start, the restarted ones included.
-        for (const std::string& dir : {productDir_, programDir_}) {
-            EndRecordedStarts(dir);
+        for (const std::string& dir : {productDir_, programDir_, foreignDir_}) {
+            if (!dir.empty()) {
+                EndRecordedStarts(dir);
+            }
         }
+        foreign_.Kill();
         product_.Kill();
         TovaneTest::TearDown();
+    }
+
+    // Another program with a top-level window titled "Kelvo" (and the
+    // product's mutex): the stand-in copied as Foreign.exe into a folder of
+    // its own, started after anything else, so its window is on top.
+    void StartForeign() {
+        foreignDir_ = FreshDir(CurrentTestFileName() + "-foreign");
+        ASSERT_TRUE(WriteFile(foreignDir_ + "\\Foreign.exe", productBytes_));
+        // It would end on WM_CLOSE: a close asked of it shows.
+        ASSERT_TRUE(WriteFile(foreignDir_ + "\\product.mode", "close"));
+        std::string error;
+        ASSERT_TRUE(foreign_.Start(foreignDir_ + "\\Foreign.exe", foreignDir_, "", &error))
+            << error;
+        ASSERT_NE(WaitForWindowOf(foreign_.Pid(), "Kelvo", 10000), nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return Starts(foreignDir_) == 1; }, 10000));
+        foreignFiles_ = FileNames(foreignDir_);
+    }
+
+    // The foreign program still runs, started once, its folder as it was.
+    void ExpectForeignUntouched() {
+        EXPECT_TRUE(foreign_.Running()) << "the foreign program was closed or ended";
+        EXPECT_EQ(Starts(foreignDir_), 1);
+        EXPECT_EQ(FileNames(foreignDir_), foreignFiles_);
+        EXPECT_FALSE(FileExists(foreignDir_ + "\\Version.ini"));
+    }
+
+    std::vector<std::string> FileNames(const std::string& dir) {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA data;
+        HANDLE find = ::FindFirstFileA((dir + "\\*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                if (std::strcmp(data.cFileName, ".") != 0 &&
+                    std::strcmp(data.cFileName, "..") != 0) {
+                    names.push_back(data.cFileName);
+                }
+            } while (::FindNextFileA(find, &data));
+            ::FindClose(find);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     // Installs the stand-in as <dir>\Kelvo.exe beside an old a.dll and
@@ -93,6 +138,9 @@ protected:
     std::string productBytes_;
     std::string productDir_;
     Child product_;
+    std::string foreignDir_;
+    std::vector<std::string> foreignFiles_;
+    Child foreign_;
 };
 
 struct Scenario {
@@ -180,6 +228,58 @@ INSTANTIATE_TEST_SUITE_P(
                       Scenario{"NeedsSecondsToExit", "slowexit", true, true, true, true},
                       Scenario{"StillSavingAfterClose", "saving", true, true, true, true}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+
+// Explorer open on a folder named Kelvo has such a window, as may any other
+// program: it is neither closed nor updated, whichever window is on top.
+TEST_F(InstallTest, AForeignWindowTitledKelvoIsLeftAloneWhileTheProductIsUpdated) {
+    StartProduct("close");
+    StartForeign();
+    PublishUpdate("a.dll?Kelvo.exe?");
+    HWND dialog = nullptr;
+    MessageBoxSeen box = RunUpdate(&dialog);
+    ASSERT_NE(box.hwnd, nullptr) << "no message box; status: " << ItemText(dialog, IDC_STATUS);
+    EXPECT_EQ(box.text, "Update success");
+
+    DWORD code = 1234;
+    EXPECT_TRUE(product_.WaitExit(5000, &code)) << "the product was not stopped";
+    EXPECT_EQ(code, 0u) << "the product was ended instead of closed";
+    EXPECT_EQ(FileText(productDir_ + "\\a.dll"), "new a");
+    EXPECT_TRUE(FileText(productDir_ + "\\Kelvo.exe") == productBytes_ + kNewKelvoMarker)
+        << "Kelvo.exe in the product's folder is not the new build";
+    EXPECT_TRUE(WaitUntil([&] { return Starts(productDir_) == 2; }, 15000))
+        << "the product was not started again";
+    const std::string log = FileText(productDir_ + "\\started.log");
+    EXPECT_NE(log.substr(log.find('\n') + 1).find("exe=" + productDir_ + "\\Kelvo.exe"),
+              std::string::npos)
+        << log;
+    ExpectForeignUntouched();
+
+    FinishWithOk(box);
+    EXPECT_NE(FileText(productDir_ + "\\Version.ini").find("MainVer=2"), std::string::npos);
+    EXPECT_NE(InstalledVersion().find("MainVer=1"), std::string::npos) << InstalledVersion();
+    ExpectForeignUntouched();
+}
+
+// The product's mutex is there and a window titled "Kelvo", but no Kelvo.exe
+// behind it: as with a product that runs without a window, nothing is
+// closed and the files go to the program folder.
+TEST_F(InstallTest, WithOnlyAForeignWindowTitledKelvoTheUpdateGoesToTheProgramFolder) {
+    StartForeign();
+    PublishUpdate("a.dll?Kelvo.exe?");
+    HWND dialog = nullptr;
+    MessageBoxSeen box = RunUpdate(&dialog);
+    ASSERT_NE(box.hwnd, nullptr) << "no message box; status: " << ItemText(dialog, IDC_STATUS);
+    EXPECT_EQ(box.text, "Update success");
+    EXPECT_EQ(FileText(programDir_ + "\\a.dll"), "new a");
+    EXPECT_TRUE(FileText(programDir_ + "\\Kelvo.exe") == productBytes_ + kNewKelvoMarker)
+        << "Kelvo.exe in the program folder is not the new build";
+    ::Sleep(1000);
+    EXPECT_EQ(Starts(programDir_), 0) << "nothing is started when the product's path is unknown";
+    ExpectForeignUntouched();
+    FinishWithOk(box);
+    EXPECT_NE(InstalledVersion().find("MainVer=2"), std::string::npos) << InstalledVersion();
+    ExpectForeignUntouched();
+}
 
 TEST_F(InstallTest, WithoutAKeyAFilesEntryThatIsThereIsStillChecked) {
     PublishUpdate("a.dll?Kelvo.exe?");

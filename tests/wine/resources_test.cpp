@@ -1,9 +1,12 @@
 // The resources of Tovane.exe as the loader sees them: dialog template 102,
-// icon 128, string 103.
+// icon 128, string 103, and the application manifest as the activation
+// context the loader makes of it.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "support/driver.h"
@@ -153,6 +156,123 @@ TEST_F(ResourceTest, IconIsOneImage48By48With32Bits) {
     WORD bits;
     std::memcpy(&bits, entry + 6, 2);
     EXPECT_EQ(bits, 32);
+}
+
+// The activation context of the manifest resource, made as the loader makes
+// the process's own: a manifest it refuses, or a dependency it cannot find,
+// fails here as it would fail the start of the program.
+class ManifestContext {
+public:
+    explicit ManifestContext(const std::string& exe) {
+        std::wstring path(exe.begin(), exe.end());
+        ACTCTXW request = {};
+        request.cbSize = sizeof request;
+        request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+        request.lpSource = path.c_str();
+        request.lpResourceName = MAKEINTRESOURCEW(1);  // CREATEPROCESS_MANIFEST_RESOURCE_ID
+        handle_ = ::CreateActCtxW(&request);
+        error_ = handle_ == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+    }
+    ~ManifestContext() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            ::ReleaseActCtx(handle_);
+        }
+    }
+    ManifestContext(const ManifestContext&) = delete;
+    ManifestContext& operator=(const ManifestContext&) = delete;
+
+    HANDLE Get() const { return handle_; }
+    DWORD Error() const { return error_; }
+    std::wstring Setting(const wchar_t* space, const wchar_t* name) const {
+        wchar_t value[128] = {};
+        SIZE_T written = 0;
+        if (!::QueryActCtxSettingsW(0, handle_, space, name, value, 128, &written)) {
+            return L"<none>";
+        }
+        return value;
+    }
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    DWORD error_ = 0;
+};
+
+std::string GuidText(const GUID& id) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
+                  static_cast<unsigned long>(id.Data1), id.Data2, id.Data3, id.Data4[0],
+                  id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6],
+                  id.Data4[7]);
+    return text;
+}
+
+// Common Controls 6 registers its controls under versioned class names: a
+// control made with the context active has another class atom than the
+// system's class of the same name.
+ATOM ButtonAtom() {
+    HWND button =
+        ::CreateWindowA("Button", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ATOM atom = static_cast<ATOM>(::GetClassWord(button, GCW_ATOM));
+    ::DestroyWindow(button);
+    return atom;
+}
+
+TEST_F(ResourceTest, ManifestMakesTheContextItDeclares) {
+    DWORD size = 0;
+    ASSERT_NE(Resource(MAKEINTRESOURCEA(24) /* RT_MANIFEST */, MAKEINTRESOURCEA(1), &size),
+              nullptr);
+    ManifestContext context(WinPath(Env("KELVO_TOVANE_EXE")));
+    ASSERT_NE(context.Get(), INVALID_HANDLE_VALUE) << "refused, error " << context.Error();
+
+    EXPECT_EQ(
+        context.Setting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness"),
+        L"PerMonitorV2, PerMonitor");
+    EXPECT_EQ(
+        context.Setting(L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware"),
+        L"true/pm");
+
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level = {};
+    ASSERT_TRUE(::QueryActCtxW(0, context.Get(), nullptr, RunlevelInformationInActivationContext,
+                               &level, sizeof level, nullptr))
+        << ::GetLastError();
+    EXPECT_EQ(level.RunLevel, ACTCTX_RUN_LEVEL_AS_INVOKER);
+    EXPECT_EQ(level.UiAccess, 0u);
+
+    // Laid out as the Windows 10 SDK has it, with MaxVersionTested, as Wine
+    // fills it in (this MinGW's header has the older, shorter element); room
+    // for more than the four, so that a fifth would show.
+    struct Element {
+        GUID id;
+        ACTCTX_COMPATIBILITY_ELEMENT_TYPE type;
+        ULONGLONG maxVersionTested;
+    };
+    struct {
+        DWORD count;
+        Element elements[8];
+    } compatibility = {};
+    ASSERT_TRUE(::QueryActCtxW(0, context.Get(), nullptr,
+                               CompatibilityInformationInActivationContext, &compatibility,
+                               sizeof compatibility, nullptr))
+        << ::GetLastError();
+    std::set<std::string> systems;
+    for (DWORD i = 0; i < compatibility.count && i < 8; ++i) {
+        EXPECT_EQ(compatibility.elements[i].type, ACTCTX_COMPATIBILITY_ELEMENT_TYPE_OS);
+        systems.insert(GuidText(compatibility.elements[i].id));
+    }
+    EXPECT_EQ(compatibility.count, 4u);
+    EXPECT_EQ(systems, (std::set<std::string>{"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                                              "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                                              "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                                              "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}));
+
+    const ATOM system = ButtonAtom();
+    ULONG_PTR cookie = 0;
+    ASSERT_TRUE(::ActivateActCtx(context.Get(), &cookie)) << ::GetLastError();
+    const ATOM inContext = ButtonAtom();
+    ::DeactivateActCtx(0, cookie);
+    EXPECT_NE(system, 0);
+    EXPECT_NE(inContext, 0);
+    EXPECT_NE(inContext, system) << "the context does not bring Common Controls 6";
 }
 
 TEST_F(ResourceTest, SocketFailureTextIsTheChineseString) {

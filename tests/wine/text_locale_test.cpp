@@ -69,6 +69,49 @@ TEST(WideFromCodePage, InvalidBytesDoNotCostTheRestOfTheText) {
     }
 }
 
+// A path the system gives in UTF-16, for the ANSI file calls: its exact form
+// in this process's code page, or none (nullptr) when a character has no
+// exact form there.
+struct AnsiCase {
+    const char* name;
+    std::wstring wide;
+    const char* in1252;
+    const char* in936;
+};
+
+class AnsiFromWideTest : public ::testing::TestWithParam<AnsiCase> {};
+
+TEST_P(AnsiFromWideTest, ExactlyOrNotAtAll) {
+    const AnsiCase& c = GetParam();
+    const UINT acp = ::GetACP();
+    if (acp != 1252 && acp != 936) {
+        GTEST_SKIP() << "the table has no column for code page " << acp;
+    }
+    const char* expected = acp == 1252 ? c.in1252 : c.in936;
+    std::string ansi = "left over";
+    const bool converted = ui::AnsiFromWide(c.wide, &ansi);
+    if (expected == nullptr) {
+        EXPECT_FALSE(converted) << ansi;
+        EXPECT_EQ(ansi, "") << "a failed conversion leaves nothing behind";
+    } else {
+        EXPECT_TRUE(converted);
+        EXPECT_EQ(ansi, expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, AnsiFromWideTest,
+    ::testing::Values(
+        AnsiCase{"Ascii", L"C:\\Kelvo\\Kelvo.exe", "C:\\Kelvo\\Kelvo.exe", "C:\\Kelvo\\Kelvo.exe"},
+        AnsiCase{"Empty", L"", "", ""},
+        AnsiCase{"LatinSmallEWithAcute", L"caf\u00E9", "caf\xE9", "caf\xA8\xA6"},
+        AnsiCase{"HanZhong", L"\u4E2D\\Kelvo.exe", nullptr, "\xD6\xD0\\Kelvo.exe"},
+        // Windows would turn it into 'A' if a best fit were allowed.
+        AnsiCase{"LatinCapitalAWithMacron", L"\u0100", nullptr, nullptr},
+        AnsiCase{"ThaiKoKai", L"kelvo-\u0E01", nullptr, nullptr},
+        AnsiCase{"LoneSurrogate", std::wstring(L"a") + wchar_t(0xD800) + L"b", nullptr, nullptr}),
+    [](const ::testing::TestParamInfo<AnsiCase>& info) { return std::string(info.param.name); });
+
 TEST(MessageBoxGbk, ShowsGbkTextAndCaptionAsUnicode) {
     // Answered from a second thread, as a user would, after reading what the
     // box shows.

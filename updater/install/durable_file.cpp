@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "install/hold_point.h"
 
 namespace tovane {
 
@@ -206,23 +207,6 @@ bool IsRegularFile(const std::string& path) {
 
 bool Exists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void HoldIfAsked(const std::string& stage) {
-    char wanted[64] = {};
-    DWORD length = ::GetEnvironmentVariableA("TOVANE_INSTALL_HOLD", wanted, sizeof wanted);
-    if (length == 0 || length >= sizeof wanted || stage != wanted) {
-        return;
-    }
-    char temp[MAX_PATH + 1] = {};
-    DWORD tempLength = ::GetTempPathA(MAX_PATH, temp);
-    if (tempLength == 0 || tempLength >= MAX_PATH) {
-        return;
-    }
-    DWORD error = 0;
-    if (WriteFileDurably(std::string(temp) + "Tovane.held", stage, &error)) {
-        ::Sleep(60000);
-    }
 }
 
 }  // namespace tovane

@@ -12,7 +12,7 @@ namespace tovane {
 // Replaces `path` as a whole: written beside it, flushed, then renamed over it.
 bool WriteFileDurably(const std::string& path, const std::string& content, DWORD* error);
 // Copies in chunks and flushes; `halfStage` names the test hold point
-// reached once half of the bytes are written (see HoldIfAsked).
+// reached once half of the bytes are written (see install/hold_point.h).
 bool CopyFileDurably(const std::string& from, const std::string& to, const std::string& halfStage,
                      DWORD* error);
 // The same from an open file, from its start: the installer copies from the
@@ -36,14 +36,5 @@ bool ReadWholeFile(HANDLE file, std::size_t limit, std::string* content, DWORD* 
 bool ReadWholeFile(const std::string& path, std::size_t limit, std::string* content, DWORD* error);
 bool IsRegularFile(const std::string& path);
 bool Exists(const std::string& path);
-
-// Test hold point. Inert unless the environment variable TOVANE_INSTALL_HOLD
-// names this stage: then the installer writes the stage's name into
-// %TEMP%\Tovane.held and waits there (at most a minute), so that a test can
-// end the process at exactly that point. Stages: "stopping" (journal
-// written, product not yet asked to close), "journal" (product stopped),
-// "copy.<i>.half", "placed.<i>", "version", "committed" (<i>: the entry's
-// index from 0).
-void HoldIfAsked(const std::string& stage);
 
 }  // namespace tovane

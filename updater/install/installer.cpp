@@ -5,6 +5,7 @@
 #include "common/unique_handle.h"
 #include "diag/log.h"
 #include "install/durable_file.h"
+#include "install/hold_point.h"
 #include "install/version_record.h"
 #include "install_journal.h"
 #include "install_plan.h"

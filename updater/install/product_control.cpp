@@ -2,19 +2,118 @@
 // is asked, then made, to stop.
 #include "install/product_control.h"
 
-#include <psapi.h>
 #include <shellapi.h>
 
+#include <string_view>
+#include <vector>
+
 #include "diag/log.h"
+#include "install/durable_file.h"
+#include "ui/text.h"
 
 namespace tovane {
 
 namespace {
 
 const char kProductMutexName[] = "Kelvo";
-const char kProductWindowName[] = "Kelvo";
+const wchar_t kProductWindowTitle[] = L"Kelvo";
+const wchar_t kProductExeName[] = L"Kelvo.exe";
 // After TerminateProcess the process still has to be torn down.
 const DWORD kTerminateWaitMs = 5000;
+// The longest path QueryFullProcessImageNameW can give, with its NUL.
+const DWORD kLongestPath = 32768;
+
+// Case is ignored for ASCII letters only, as Kelvo.exe has no others: a
+// lower-case mapping of all of Unicode would take the Kelvin sign (U+212A)
+// for a K, and a file named with it for the product.
+bool IsProductFileName(std::wstring_view path) {
+    const std::size_t slash = path.find_last_of(L"\\/");
+    const std::wstring_view name = slash == std::wstring_view::npos ? path : path.substr(slash + 1);
+    const std::wstring_view wanted = kProductExeName;
+    if (name.size() != wanted.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        wchar_t c = name[i];
+        wchar_t w = wanted[i];
+        if (c >= L'A' && c <= L'Z') {
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        }
+        if (w >= L'A' && w <= L'Z') {
+            w = static_cast<wchar_t>(w - L'A' + L'a');
+        }
+        if (c != w) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Top-level windows titled exactly like the product's, topmost first.
+// This process's own are passed over: reading the title of one of them
+// would wait for the dialog's thread, and the updater is never the product.
+BOOL CALLBACK CollectTitled(HWND window, LPARAM found) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    if (pid == ::GetCurrentProcessId()) {
+        return TRUE;
+    }
+    // One more than the title holds: a longer title comes back longer.
+    wchar_t title[sizeof kProductWindowTitle / sizeof kProductWindowTitle[0] + 1] = {};
+    if (::GetWindowTextW(window, title, sizeof title / sizeof title[0]) ==
+            static_cast<int>(std::wstring_view(kProductWindowTitle).size()) &&
+        std::wstring_view(title) == kProductWindowTitle) {
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    }
+    return TRUE;
+}
+
+struct Candidate {
+    HWND window = nullptr;
+    kelvo::unique_handle process;
+    std::string exe;
+};
+
+// The window's process, opened for all the installer may do with it, and
+// the path of its executable in the ANSI code page; false when the process
+// does not run a Kelvo.exe, cannot be opened or asked, or runs from a path
+// the ANSI calls cannot name.
+bool OpenIfProduct(HWND window, Candidate* candidate) {
+    DWORD pid = 0;
+    if (::GetWindowThreadProcessId(window, &pid) == 0 || pid == 0) {
+        return false;
+    }
+    kelvo::unique_handle process(::OpenProcess(
+        PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+    if (!process) {
+        // A product with more rights than the updater can still be asked to
+        // close and be waited for; only ending it is out of reach.
+        process.reset(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+    }
+    if (!process) {
+        return false;
+    }
+    // Held open, the process keeps its id: a window that still names it
+    // was not left by a process that ended before the open.
+    DWORD owner = 0;
+    if (::GetWindowThreadProcessId(window, &owner) == 0 || owner != pid) {
+        return false;
+    }
+    std::wstring image(kLongestPath, L'\0');
+    DWORD length = kLongestPath;
+    if (!::QueryFullProcessImageNameW(process.get(), 0, &image[0], &length)) {
+        return false;
+    }
+    image.resize(length);
+    std::string exe;
+    if (!IsProductFileName(image) || !kelvo::ui::AnsiFromWide(image, &exe)) {
+        return false;
+    }
+    candidate->window = window;
+    candidate->process = std::move(process);
+    candidate->exe = std::move(exe);
+    return true;
+}
 
 }  // namespace
 
@@ -27,41 +126,39 @@ bool Win32ProductControl::IsRunning() {
 
 bool Win32ProductControl::OpenProduct(std::string* exe) {
     exe->clear();
-    window_ = ::FindWindowA(nullptr, kProductWindowName);
-    if (window_ == nullptr) {
+    window_ = nullptr;
+    process_.reset();
+    std::vector<HWND> titled;
+    ::EnumWindows(&CollectTitled, reinterpret_cast<LPARAM>(&titled));
+    const std::string preferred = programFolder_ + "Kelvo.exe";
+    Candidate chosen;
+    for (HWND window : titled) {
+        Candidate candidate;
+        if (!OpenIfProduct(window, &candidate)) {
+            continue;
+        }
+        const bool inProgramFolder = SameFile(candidate.exe, preferred);
+        if (chosen.window == nullptr || inProgramFolder) {
+            chosen = std::move(candidate);
+        }
+        if (inProgramFolder) {
+            break;
+        }
+    }
+    if (chosen.window == nullptr) {
         return false;
     }
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(window_, &pid);
-    process_.reset(::OpenProcess(
-        SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
-    if (!process_) {
-        process_.reset(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
-    }
-    auto instance = reinterpret_cast<HMODULE>(::GetWindowLongPtrA(window_, GWLP_HINSTANCE));
-    char path[MAX_PATH] = {};
-    if (process_ && instance != nullptr &&
-        ::GetModuleFileNameExA(process_.get(), instance, path, MAX_PATH) > 0) {
-        *exe = path;
-    }
+    window_ = chosen.window;
+    process_ = std::move(chosen.process);
+    *exe = std::move(chosen.exe);
     return true;
 }
 
 void Win32ProductControl::RequestClose() { ::PostMessageA(window_, WM_CLOSE, 0, 0); }
 
 bool Win32ProductControl::WaitForExit(DWORD timeoutMs) {
-    if (!process_) {
-        // Not openable: the window is all there is to watch.
-        DWORD start = ::GetTickCount();
-        while (::IsWindow(window_)) {
-            if (::GetTickCount() - start >= timeoutMs) {
-                return false;
-            }
-            ::Sleep(50);
-        }
-        return true;
-    }
-    return ::WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0;
+    // OpenProduct takes no window without its process.
+    return process_ && ::WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 bool Win32ProductControl::Terminate(DWORD* error) {

@@ -21,7 +21,8 @@ public:
     virtual bool IsRunning() = 0;
     // Finds the product's window and opens its process before anything is
     // asked of it, so that its end can be waited for; the full path of its
-    // executable in *exe (empty when it cannot be read). False: no window.
+    // executable in *exe (empty when it cannot be read). False: no window of
+    // the product.
     virtual bool OpenProduct(std::string* exe) = 0;
     // Asks the product to close (WM_CLOSE to its window).
     virtual void RequestClose() = 0;
@@ -34,12 +35,18 @@ public:
     virtual bool Start(const std::string& exe, DWORD* error) = 0;
 };
 
-// The real product: mutex "Kelvo", window "Kelvo". It runs on the session's
-// thread, so the manual-close prompt is the caller's to show: `ask` is
-// called for it and may block until the user answers.
+// The real product: mutex "Kelvo", and a top-level window titled "Kelvo"
+// whose process runs an executable named Kelvo.exe. Any program may title a
+// window so (Explorer open on a folder named Kelvo does): a window is only
+// taken once its process is open and its image's name checked, and among
+// several such the one running <programFolder>Kelvo.exe comes first. It runs
+// on the session's thread, so the manual-close prompt is the caller's to
+// show: `ask` is called for it and may block until the user answers.
 class Win32ProductControl : public ProductControl {
 public:
-    explicit Win32ProductControl(std::function<bool()> ask) : ask_(std::move(ask)) {}
+    // programFolder: the updater's folder, ending with '\'.
+    Win32ProductControl(std::string programFolder, std::function<bool()> ask)
+        : programFolder_(std::move(programFolder)), ask_(std::move(ask)) {}
 
     bool IsRunning() override;
     bool OpenProduct(std::string* exe) override;
@@ -50,6 +57,7 @@ public:
     bool Start(const std::string& exe, DWORD* error) override;
 
 private:
+    std::string programFolder_;
     std::function<bool()> ask_;
     HWND window_ = nullptr;
     kelvo::unique_handle process_;

@@ -264,7 +264,7 @@ bool UpdateSession::Recover() {
     if (!BeginReplacingFiles()) {
         return false;
     }
-    Win32ProductControl control([this] { return view_->AskWhetherClosed(); });
+    Win32ProductControl control(m_strAppDir, [this] { return view_->AskWhetherClosed(); });
     RecoveryResult recovery = RecoverInterruptedInstall(m_strAppDir, control);
     EndReplacingFiles();
     if (!recovery.message.empty()) {
@@ -610,7 +610,8 @@ void UpdateSession::RunInstallation(std::vector<HANDLE> sources) {
     if (!BeginReplacingFiles()) {
         return;
     }
-    Win32ProductControl control([this] { return view_->AskWhetherClosed(); });
+    Win32ProductControl control(request.programFolder,
+                                [this] { return view_->AskWhetherClosed(); });
     ViewInstallProgress progress(*view_);
     const InstallResult result = Install(request, control, progress);
     EndReplacingFiles();

@@ -52,16 +52,35 @@ bool AnsiFromUtf8(std::string_view utf8, std::string* ansi) {
     }
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, &wide[0], length);
+    return AnsiFromWide(wide, ansi);
+}
+
+bool AnsiFromWide(std::wstring_view wide, std::string* ansi) {
+    ansi->clear();
+    if (wide.empty()) {
+        return true;
+    }
+    // A UTF-8 ANSI code page (an option of Windows 10) refuses both the
+    // best-fit flag and the question whether a default character was used:
+    // there every character has a form, and a lone surrogate fails the call.
+    const bool utf8 = ::GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL lossy = FALSE;
-    int bytes = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0,
-                                      nullptr, &lossy);
+    BOOL* lossyOut = utf8 ? nullptr : &lossy;
+    const int length = static_cast<int>(wide.size());
+    int bytes =
+        ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, lossyOut);
     if (bytes == 0 || lossy) {
         return false;
     }
     ansi->resize(static_cast<std::size_t>(bytes));
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, &(*ansi)[0], bytes,
-                          nullptr, &lossy);
-    return !lossy;
+    bytes = ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, &(*ansi)[0], bytes, nullptr,
+                                  lossyOut);
+    if (bytes == 0 || lossy) {
+        ansi->clear();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace kelvo::ui

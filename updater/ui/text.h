@@ -33,5 +33,7 @@ std::wstring NotesForBox(const tovane::Manifest& manifest);
 // when a character has no exact form there (no best-fit stand-in is taken:
 // it could name another file) or the bytes are not UTF-8.
 bool AnsiFromUtf8(std::string_view utf8, std::string* ansi);
+// The same from UTF-16 (a path the system gave in wide characters).
+bool AnsiFromWide(std::wstring_view wide, std::string* ansi);
 
 }  // namespace kelvo::ui

@@ -1,0 +1,20 @@
+// The installer's test hold points. Only a test build of the updater (one
+// compiled with TOVANE_TEST_HOOKS, see tests/wine/CMakeLists.txt) reads
+// anything here: the environment belongs to whoever starts the program, and
+// an elevated updater inherits it, so a shipped build never looks at it.
+#pragma once
+
+#include <string>
+
+namespace tovane {
+
+// In a test build: when the environment variable TOVANE_INSTALL_HOLD names
+// this stage, writes the stage's name into %TEMP%\Tovane.held and waits there
+// (at most a minute), so that a test can end the process at exactly that
+// point. Stages: "stopping" (journal written, product not yet asked to
+// close), "journal" (product stopped), "copy.<i>.half", "placed.<i>",
+// "version", "committed" (<i>: the entry's index from 0). Otherwise it does
+// nothing.
+void HoldIfAsked(const std::string& stage);
+
+}  // namespace tovane
