@@ -49,6 +49,14 @@ protected:
         }
     }
 
+    int Requests(const std::string& name) {
+        int count = 0;
+        for (const std::string& path : RequestedPaths()) {
+            count += path == UpdatePath(name);
+        }
+        return count;
+    }
+
     std::string FileText(const std::string& path) {
         std::string content;
         return ReadFile(path, content) ? content : std::string("<missing>");
@@ -158,6 +166,11 @@ TEST_P(TamperRowTest, InstallsNothingAndSaysWhy) {
         EXPECT_EQ(ItemText(dialog, IDC_STATUS), row.expected);
         Shot(box.hwnd, std::string("tamper_") + row.name);
         AnswerMessageBox(box, IDOK);
+        // A file refused, for its bytes or while it arrives, is not fetched
+        // again: a server that sends the wrong thing gets no second chance.
+        for (const char* file : {"Kelvo.dat", "a.dll"}) {
+            EXPECT_EQ(Requests(file), 1) << file;
+        }
     }
     ExpectUntouched();
 }
@@ -171,13 +184,20 @@ std::string FileRefused(const char* name, const char* reason) {
            reason + "). Nothing was changed; please try the update again later.";
 }
 
+std::string NotDownloaded(const char* name) {
+    return std::string("The update file \"") + name +
+           "\" could not be downloaded completely. Nothing was changed; please try the update "
+           "again later.";
+}
+
 // Kept alive for the rows' pointers.
 const std::string kTexts[] = {
-    Unverified("signature does not verify"),  // 0
-    Unverified("signature missing"),          // 1
-    Unverified("signature malformed"),        // 2
-    FileRefused("Kelvo.dat", "hash mismatch"), FileRefused("a.dll", "size mismatch"),
-    FileRefused("a.dll", "no entry"),
+    Unverified("signature does not verify"),    // 0
+    Unverified("signature missing"),            // 1
+    Unverified("signature malformed"),          // 2
+    FileRefused("Kelvo.dat", "hash mismatch"),  // 3
+    NotDownloaded("a.dll"),                     // 4
+    FileRefused("a.dll", "no entry"),           // 5
 };
 
 INSTANTIATE_TEST_SUITE_P(
@@ -192,6 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
         TamperRow{"SignatureFromAnotherKey", "signature-other-key", true, kTexts[0].c_str()},
         TamperRow{"SignatureOverAnotherFile", "signature-over-other-file", true, kTexts[0].c_str()},
         TamperRow{"ServedFileByteChanged", "file-byte-changed", false, kTexts[3].c_str()},
+        // One byte past its signed size: the transfer stops there.
         TamperRow{"ServedFileOfAnotherSize", "file-other-size", false, kTexts[4].c_str()},
         TamperRow{"ListedFileWithoutEntry", "file-without-entry", false, kTexts[5].c_str()},
         TamperRow{"OldUnsignedServer", "unsigned-server", true, kTexts[1].c_str()}),
