@@ -14,7 +14,7 @@ mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 
 python3 - "$dir" "$keys" <<'PY'
-import hashlib, os, subprocess, sys
+import hashlib, os, subprocess, sys, time
 
 out, keys = sys.argv[1], sys.argv[2]
 other_key = os.path.join(out, "other.pem")
@@ -23,9 +23,11 @@ subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout"
 
 files = {"Kelvo.dat": b"Kelvo 1.1 sample data\r\n", "a.dll": b"new a" * 300}
 
-def manifest(entries, main=1, sub=1):
+def manifest(entries, main=1, sub=1, expires=None):
     text = ("[Programs]\r\nPrograms=Kelvo.dat?a.dll?\r\n[Kelvo]\r\nMainVer=%d\r\nSubVer=%d\r\n"
             "UpdateInof=Kelvo %d.%d?- signed\r\n" % (main, sub, main, sub)).encode()
+    if expires is not None:
+        text += b"[Release]\r\nExpires=%s\r\n" % expires.encode()
     if entries:
         text += b"[Files]\r\n"
         for name in entries:
@@ -78,9 +80,25 @@ dat = bytearray(files["Kelvo.dat"])
 dat[0] ^= 0x01
 case("file-byte-changed", served={"Kelvo.dat": bytes(dat)})
 case("file-other-size", served={"a.dll": files["a.dll"] + b"!"})
+case("file-shorter", served={"a.dll": files["a.dll"][:-1]})
 no_entry = manifest(["Kelvo.dat"])
 case("file-without-entry", version=no_entry, sig=sign(no_entry, first))
 case("unsigned-server", version=manifest([]), sig=None)
+
+def signed(name, version):
+    case(name, version=version, sig=sign(version, first))
+
+# The date is signed with the rest, so only the updater's clock decides:
+# an hour either side of now, and the ends of the range.
+now = int(time.time())
+utc = lambda t: time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(t))
+signed("expired-long-ago", manifest(["Kelvo.dat", "a.dll"], expires="2001-02-03T04:05:06Z"))
+signed("expired-an-hour-ago", manifest(["Kelvo.dat", "a.dll"], expires=utc(now - 3600)))
+signed("expires-in-an-hour", manifest(["Kelvo.dat", "a.dll"], expires=utc(now + 3600)))
+signed("expires-far-ahead", manifest(["Kelvo.dat", "a.dll"], expires="9999-12-31T23:59:59Z"))
+# Written as a person might, or a date that does not exist.
+signed("expires-local-style", manifest(["Kelvo.dat", "a.dll"], expires="2099-12-31 23:59:59"))
+signed("expires-no-such-day", manifest(["Kelvo.dat", "a.dll"], expires="2099-02-29T12:00:00Z"))
 PY
 rm -f "$dir/other.pem"
 
