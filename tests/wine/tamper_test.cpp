@@ -4,6 +4,7 @@
 // told why. The same update signed correctly, by either key, installs.
 #include "tovane_fixture.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -274,6 +275,67 @@ INSTANTIATE_TEST_SUITE_P(
         TamperRow{"ExpiryWrittenAsLocalTime", "expires-local-style", true, kTexts[9].c_str()},
         TamperRow{"ExpiryOnADayThatDoesNotExist", "expires-no-such-day", true, kTexts[10].c_str()}),
     [](const ::testing::TestParamInfo<TamperRow>& info) { return std::string(info.param.name); });
+
+// A signature that never ends: the check stops it after a few kilobytes, by
+// itself, and says the signature is missing. The server stops on its own
+// after 1 GiB more, far past any bound, so that a lost bound fails the row
+// instead of filling the disk.
+struct EndlessSignatureRow {
+    const char* name;
+    const char* fault;  // Version.txt.sig's sidecar
+};
+
+void PrintTo(const EndlessSignatureRow& row, std::ostream* os) { *os << row.name; }
+
+// What the loopback connection's socket buffers hold: the server counts it
+// as sent though the updater never read it.
+constexpr std::uint64_t kBufferSlack = std::uint64_t(8) << 20;
+constexpr DWORD kCheckEndsWithinMs = 60000;
+
+class EndlessSignatureTest : public TamperTest,
+                             public ::testing::WithParamInterface<EndlessSignatureRow> {};
+
+TEST_P(EndlessSignatureTest, IsCutShortAndCountsAsMissing) {
+    const EndlessSignatureRow& row = GetParam();
+    Serve("signed-first");
+    PublishFault("Version.txt.sig", row.fault);
+    const DWORD started = ::GetTickCount();
+    HWND dialog = Launch(tovane_);
+    ASSERT_NE(dialog, nullptr);
+    const std::string status = WaitForDecision(dialog, kCheckEndsWithinMs);
+    const DWORD took = ::GetTickCount() - started;
+    EXPECT_EQ(status, Unverified("signature missing"));
+    EXPECT_LE(took, kCheckEndsWithinMs) << "the check did not end by itself";
+    EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE)) << "an update was offered";
+    Click(dialog, IDCANCEL);
+    EXPECT_TRUE(tovane_.WaitExit(10000));
+    const std::uint64_t served = ServedBytes("Version.txt.sig");
+    EXPECT_GT(served, 0u) << "the server logged no answer";
+    EXPECT_LE(served, kBufferSlack) << "bytes of the signature the server sent";
+    EXPECT_EQ(RequestedPaths(),
+              (std::vector<std::string>{UpdatePath("Version.txt"), UpdatePath("Version.txt.sig")}))
+        << "a signature stopped for its size is not asked for again, and nothing else is";
+    EXPECT_FALSE(FileExists(tempDir_ + "Version.ini.sig")) << "the cut signature is left behind";
+    EXPECT_FALSE(FileExists(tempDir_ + "Version.ini"));
+    std::printf("  %s: \"%s\" after %lu ms, %llu signature bytes served\n", row.name,
+                status.c_str(), static_cast<unsigned long>(took),
+                static_cast<unsigned long long>(served));
+    ExpectUntouched();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Server, EndlessSignatureTest,
+    ::testing::Values(EndlessSignatureRow{"EndlessChunked",
+                                          R"({"endless": 1073741824, "chunked": true})"},
+                      // Announced as 10 GiB: refused from the headers.
+                      EndlessSignatureRow{"EndlessUnderALength",
+                                          R"({"endless": 1073741824, "length": "10737418240"})"},
+                      // No length and no chunks: the body ends when the connection does.
+                      EndlessSignatureRow{"EndlessWithoutALength",
+                                          R"({"endless": 1073741824, "no_length": true})"}),
+    [](const ::testing::TestParamInfo<EndlessSignatureRow>& info) {
+        return std::string(info.param.name);
+    });
 
 }  // namespace
 }  // namespace kelvo::test
