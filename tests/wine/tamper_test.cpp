@@ -4,6 +4,8 @@
 // told why. The same update signed correctly, by either key, installs.
 #include "tovane_fixture.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -47,6 +49,38 @@ protected:
                 Publish(file, content);
             }
         }
+        const std::string expires = ServedExpiry(name);
+        if (!expires.empty()) {
+            SYSTEMTIME now;
+            ::GetSystemTime(&now);
+            std::printf("  %s: Expires=%s, the clock says %04u-%02u-%02uT%02u:%02u:%02uZ\n",
+                        name.c_str(), expires.c_str(), now.wYear, now.wMonth, now.wDay, now.wHour,
+                        now.wMinute, now.wSecond);
+        }
+    }
+
+    // Some expiry dates are made from the clock when the folders are: the
+    // value as the folder's manifest has it, empty for none.
+    std::string ServedExpiry(const std::string& name) {
+        std::string manifest;
+        if (!ReadFile(updates_ + "\\" + name + "\\Version.txt", manifest)) {
+            return "";
+        }
+        const std::string key = "\r\nExpires=";
+        const std::size_t at = manifest.find(key);
+        if (at == std::string::npos) {
+            return "";
+        }
+        const std::size_t start = at + key.size();
+        return manifest.substr(start, manifest.find("\r\n", start) - start);
+    }
+
+    int Requests(const std::string& name) {
+        int count = 0;
+        for (const std::string& path : RequestedPaths()) {
+            count += path == UpdatePath(name);
+        }
+        return count;
     }
 
     std::string FileText(const std::string& path) {
@@ -111,7 +145,9 @@ TEST_P(SignedUpdateTest, InstallsWhenSignedByABuiltInKey) {
 INSTANTIATE_TEST_SUITE_P(Keys, SignedUpdateTest,
                          ::testing::Values(SignedRow{"First", "signed-first"},
                                            SignedRow{"Second", "signed-second"},
-                                           SignedRow{"Utf8Manifest", "signed-utf8"}),
+                                           SignedRow{"Utf8Manifest", "signed-utf8"},
+                                           SignedRow{"ExpiresInAnHour", "expires-in-an-hour"},
+                                           SignedRow{"ExpiresFarAhead", "expires-far-ahead"}),
                          [](const ::testing::TestParamInfo<SignedRow>& info) {
                              return std::string(info.param.name);
                          });
@@ -122,7 +158,8 @@ struct TamperRow {
     // Refused when the manifest is checked (no offer), else when the
     // downloads are (after "Update" is pressed).
     bool refusedAtCheck;
-    // What the user reads in the status box and, for a file, the message box.
+    // What the user reads in the status box and, for a file, the message box;
+    // {Expires} stands for the folder's expiry date.
     const char* expected;
 };
 
@@ -133,11 +170,18 @@ class TamperRowTest : public TamperTest, public ::testing::WithParamInterface<Ta
 TEST_P(TamperRowTest, InstallsNothingAndSaysWhy) {
     const TamperRow& row = GetParam();
     Serve(row.folder);
+    std::string expected = row.expected;
+    const std::size_t placeholder = expected.find("{Expires}");
+    if (placeholder != std::string::npos) {
+        const std::string expires = ServedExpiry(row.folder);
+        ASSERT_FALSE(expires.empty()) << row.folder << " has no expiry date";
+        expected.replace(placeholder, 9, expires);
+    }
     HWND dialog = Launch(tovane_);
     ASSERT_NE(dialog, nullptr);
     if (row.refusedAtCheck) {
         std::string status = WaitForDecision(dialog);
-        EXPECT_EQ(status, row.expected);
+        EXPECT_EQ(status, expected);
         Shot(dialog, std::string("tamper_") + row.name);
         ::Sleep(500);
         EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE)) << "an update was offered";
@@ -154,10 +198,15 @@ TEST_P(TamperRowTest, InstallsNothingAndSaysWhy) {
         MessageBoxSeen box;
         ASSERT_TRUE(WaitForMessageBox(tovane_.Pid(), "Update", 30000, &box, dialog))
             << ItemText(dialog, IDC_STATUS);
-        EXPECT_EQ(box.text, row.expected);
-        EXPECT_EQ(ItemText(dialog, IDC_STATUS), row.expected);
+        EXPECT_EQ(box.text, expected);
+        EXPECT_EQ(ItemText(dialog, IDC_STATUS), expected);
         Shot(box.hwnd, std::string("tamper_") + row.name);
         AnswerMessageBox(box, IDOK);
+        // A file refused, for its bytes or while it arrives, is not fetched
+        // again: a server that sends the wrong thing gets no second chance.
+        for (const char* file : {"Kelvo.dat", "a.dll"}) {
+            EXPECT_EQ(Requests(file), 1) << file;
+        }
     }
     ExpectUntouched();
 }
@@ -171,13 +220,35 @@ std::string FileRefused(const char* name, const char* reason) {
            reason + "). Nothing was changed; please try the update again later.";
 }
 
+std::string NotDownloaded(const char* name) {
+    return std::string("The update file \"") + name +
+           "\" could not be downloaded completely. Nothing was changed; please try the update "
+           "again later.";
+}
+
+std::string Expired(const char* date) {
+    return std::string("The update information from the server expired on ") + date +
+           " (UTC) and was not renewed. No update is offered; the vendor publishes it again with "
+           "a new date.";
+}
+
+std::string UnreadableExpiry(const char* date) {
+    return Unverified((std::string("its expiry date \"") + date + "\" cannot be read").c_str());
+}
+
 // Kept alive for the rows' pointers.
 const std::string kTexts[] = {
-    Unverified("signature does not verify"),  // 0
-    Unverified("signature missing"),          // 1
-    Unverified("signature malformed"),        // 2
-    FileRefused("Kelvo.dat", "hash mismatch"), FileRefused("a.dll", "size mismatch"),
-    FileRefused("a.dll", "no entry"),
+    Unverified("signature does not verify"),    // 0
+    Unverified("signature missing"),            // 1
+    Unverified("signature malformed"),          // 2
+    FileRefused("Kelvo.dat", "hash mismatch"),  // 3
+    NotDownloaded("a.dll"),                     // 4
+    FileRefused("a.dll", "no entry"),           // 5
+    FileRefused("a.dll", "size mismatch"),      // 6
+    Expired("2001-02-03T04:05:06Z"),            // 7
+    Expired("{Expires}"),                       // 8
+    UnreadableExpiry("2099-12-31 23:59:59"),    // 9
+    UnreadableExpiry("2099-02-29T12:00:00Z"),   // 10
 };
 
 INSTANTIATE_TEST_SUITE_P(
@@ -192,10 +263,79 @@ INSTANTIATE_TEST_SUITE_P(
         TamperRow{"SignatureFromAnotherKey", "signature-other-key", true, kTexts[0].c_str()},
         TamperRow{"SignatureOverAnotherFile", "signature-over-other-file", true, kTexts[0].c_str()},
         TamperRow{"ServedFileByteChanged", "file-byte-changed", false, kTexts[3].c_str()},
+        // One byte past its signed size: the transfer stops there.
         TamperRow{"ServedFileOfAnotherSize", "file-other-size", false, kTexts[4].c_str()},
+        // Complete as the server sends it, and a byte short of what was signed.
+        TamperRow{"ServedFileShorterThanSigned", "file-shorter", false, kTexts[6].c_str()},
         TamperRow{"ListedFileWithoutEntry", "file-without-entry", false, kTexts[5].c_str()},
-        TamperRow{"OldUnsignedServer", "unsigned-server", true, kTexts[1].c_str()}),
+        TamperRow{"OldUnsignedServer", "unsigned-server", true, kTexts[1].c_str()},
+        // A signed manifest past its date: replayed, or not renewed in time.
+        TamperRow{"ExpiredLongAgo", "expired-long-ago", true, kTexts[7].c_str()},
+        TamperRow{"ExpiredAnHourAgo", "expired-an-hour-ago", true, kTexts[8].c_str()},
+        TamperRow{"ExpiryWrittenAsLocalTime", "expires-local-style", true, kTexts[9].c_str()},
+        TamperRow{"ExpiryOnADayThatDoesNotExist", "expires-no-such-day", true, kTexts[10].c_str()}),
     [](const ::testing::TestParamInfo<TamperRow>& info) { return std::string(info.param.name); });
+
+// A signature that never ends: the check stops it after a few kilobytes, by
+// itself, and says the signature is missing. The server stops on its own
+// after 1 GiB more, far past any bound, so that a lost bound fails the row
+// instead of filling the disk.
+struct EndlessSignatureRow {
+    const char* name;
+    const char* fault;  // Version.txt.sig's sidecar
+};
+
+void PrintTo(const EndlessSignatureRow& row, std::ostream* os) { *os << row.name; }
+
+// What the loopback connection's socket buffers hold: the server counts it
+// as sent though the updater never read it.
+constexpr std::uint64_t kBufferSlack = std::uint64_t(8) << 20;
+constexpr DWORD kCheckEndsWithinMs = 60000;
+
+class EndlessSignatureTest : public TamperTest,
+                             public ::testing::WithParamInterface<EndlessSignatureRow> {};
+
+TEST_P(EndlessSignatureTest, IsCutShortAndCountsAsMissing) {
+    const EndlessSignatureRow& row = GetParam();
+    Serve("signed-first");
+    PublishFault("Version.txt.sig", row.fault);
+    const DWORD started = ::GetTickCount();
+    HWND dialog = Launch(tovane_);
+    ASSERT_NE(dialog, nullptr);
+    const std::string status = WaitForDecision(dialog, kCheckEndsWithinMs);
+    const DWORD took = ::GetTickCount() - started;
+    EXPECT_EQ(status, Unverified("signature missing"));
+    EXPECT_LE(took, kCheckEndsWithinMs) << "the check did not end by itself";
+    EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE)) << "an update was offered";
+    Click(dialog, IDCANCEL);
+    EXPECT_TRUE(tovane_.WaitExit(10000));
+    const std::uint64_t served = ServedBytes("Version.txt.sig");
+    EXPECT_GT(served, 0u) << "the server logged no answer";
+    EXPECT_LE(served, kBufferSlack) << "bytes of the signature the server sent";
+    EXPECT_EQ(RequestedPaths(),
+              (std::vector<std::string>{UpdatePath("Version.txt"), UpdatePath("Version.txt.sig")}))
+        << "a signature stopped for its size is not asked for again, and nothing else is";
+    EXPECT_FALSE(FileExists(tempDir_ + "Version.ini.sig")) << "the cut signature is left behind";
+    EXPECT_FALSE(FileExists(tempDir_ + "Version.ini"));
+    std::printf("  %s: \"%s\" after %lu ms, %llu signature bytes served\n", row.name,
+                status.c_str(), static_cast<unsigned long>(took),
+                static_cast<unsigned long long>(served));
+    ExpectUntouched();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Server, EndlessSignatureTest,
+    ::testing::Values(EndlessSignatureRow{"EndlessChunked",
+                                          R"({"endless": 1073741824, "chunked": true})"},
+                      // Announced as 10 GiB: refused from the headers.
+                      EndlessSignatureRow{"EndlessUnderALength",
+                                          R"({"endless": 1073741824, "length": "10737418240"})"},
+                      // No length and no chunks: the body ends when the connection does.
+                      EndlessSignatureRow{"EndlessWithoutALength",
+                                          R"({"endless": 1073741824, "no_length": true})"}),
+    [](const ::testing::TestParamInfo<EndlessSignatureRow>& info) {
+        return std::string(info.param.name);
+    });
 
 }  // namespace
 }  // namespace kelvo::test
