@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "gzip_form.h"
 #include "tovane_fixture.h"
 #include "trust/verify.h"
 
@@ -59,6 +60,10 @@ protected:
             return "<no box>: " + ItemText(dialog, IDC_STATUS);
         }
         AnswerMessageBox(box, IDOK);
+        // After a refusal the dialog stays until it is closed.
+        if (!tovane_.WaitExit(3000)) {
+            Click(dialog, IDCANCEL);
+        }
         EXPECT_TRUE(tovane_.WaitExit(10000));
         return box.text;
     }
@@ -114,6 +119,87 @@ TEST_F(DeltaUpdateTest, AReleaseWhoseFilesAreAllThereOnlyRecordsTheVersion) {
     ASSERT_TRUE(ReadFile(programDir_ + "\\Version.ini", version));
     EXPECT_NE(version.find("MainVer=2"), std::string::npos) << version;
 }
+
+std::string Gzip(const std::string& content) {
+    kelvo::publish::GzipForm form;
+    std::string packed;
+    std::string why;
+    EXPECT_TRUE(form.Add(content.data(), content.size(), packed, why)) << why;
+    EXPECT_TRUE(form.Finish(packed, why)) << why;
+    return packed;
+}
+
+// A table of text, as the releases carry them: it packs to a fraction.
+std::string Table() {
+    std::string text;
+    for (int i = 0; i < 60000; ++i) {
+        text += "row " + std::to_string(i) + ";" + std::to_string(i * 7919 % 100003) + "\r\n";
+    }
+    return text;
+}
+
+struct CompressedCase {
+    const char* name;
+    const char* fault;  // of table.dat.gz
+    bool corrupt;       // a byte of the served form changed
+    bool installed;
+    int gzipRequests;  // of table.dat.gz
+};
+
+class CompressedFormTest : public DeltaUpdateTest,
+                           public ::testing::WithParamInterface<CompressedCase> {};
+
+TEST_P(CompressedFormTest, OnlyTheGzipFormIsFetchedAndItsBytesAreChecked) {
+    const CompressedCase& c = GetParam();
+    WriteInstalledVersion("[Kelvo]\r\nMainVer=1\r\nSubVer=0\r\n");
+    ASSERT_TRUE(WriteFile(programDir_ + "\\table.dat", "old table"));
+    const std::string table = Table();
+    std::string packed = Gzip(table);
+    ASSERT_LT(packed.size(), table.size() * 9 / 10);
+    const std::string listed = std::to_string(packed.size());
+    if (c.corrupt) {
+        packed[packed.size() / 2] ^= 0x55;
+    }
+    Publish("table.dat", table);
+    Publish("table.dat.gz", packed);
+    if (c.fault != nullptr) {
+        PublishFault("table.dat.gz", c.fault);
+    }
+    Publish("Version.txt",
+            "[Programs]\r\nPrograms=table.dat?\r\n[Kelvo]\r\nMainVer=2\r\nSubVer=0\r\n"
+            "UpdateInof=2.0\r\n[Files]\r\ntable.dat=" +
+                FilesValue(table) + "\r\n[Compressed]\r\ntable.dat=gzip " + listed + "\r\n");
+    const std::string box = RunUpdate();
+    int gzipRequests = 0;
+    for (const std::string& path : RequestedPaths()) {
+        EXPECT_NE(path, UpdatePath("table.dat")) << "the file itself is not fetched";
+        gzipRequests += path == UpdatePath("table.dat.gz");
+    }
+    EXPECT_EQ(gzipRequests, c.gzipRequests);
+    if (c.installed) {
+        EXPECT_EQ(box, "Update success");
+        EXPECT_TRUE(Installed("table.dat") == table) << "the inflated bytes are installed";
+    } else {
+        EXPECT_EQ(box,
+                  "The update file \"table.dat\" could not be downloaded completely. Nothing was "
+                  "changed; please try the update again later.");
+        EXPECT_EQ(Installed("table.dat"), "old table");
+    }
+    EXPECT_FALSE(FileExists(tempDir_ + "table.dat.gz")) << "the gzip form is not left behind";
+    std::printf("  %s: %zu bytes for a file of %zu\n", c.name, packed.size(), table.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, CompressedFormTest,
+                         ::testing::Values(CompressedCase{"Whole", nullptr, false, true, 1},
+                                           CompressedCase{"Corrupt", nullptr, true, false, 1},
+                                           // Broken off part-way and taken up again with a Range.
+                                           CompressedCase{
+                                               "CutAndResumed",
+                                               R"({"reset_after": [50000], "reset_delay": 0.1})",
+                                               false, true, 2}),
+                         [](const ::testing::TestParamInfo<CompressedCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace kelvo::test

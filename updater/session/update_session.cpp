@@ -15,6 +15,7 @@
 #include "install/installer.h"
 #include "install/product_control.h"
 #include "install/version_record.h"
+#include "gzip_inflate.h"
 #include "install_plan.h"
 #include "net/download.h"
 #include "release_values.h"
@@ -483,11 +484,26 @@ bool UpdateSession::FetchFiles() {
         TransferBounds bounds;
         trust::FilesEntry entry;
         const std::string* value = manifest_.FilesValue(item.name);
-        if (value != nullptr && trust::ParseFilesValue(*value, entry)) {
+        const bool sized = value != nullptr && trust::ParseFilesValue(*value, entry);
+        if (sized) {
             bounds.maxBytes = entry.size;
         }
-        const bool ok = DownloadFile(item.url.c_str(), item.localPath.c_str(), progress, true,
-                                     &cancel_, RetryPolicy(), nullptr, bounds);
+        // Its gzip form, where one is published, held to its own listed size
+        // and inflated to at most the file's; the inflated bytes are then
+        // checked like any download.
+        auto gzip = manifest_.compressed.find(item.name);
+        bool ok = false;
+        if (sized && gzip != manifest_.compressed.end()) {
+            const std::string packed = item.localPath + manifest_names::kGzipSuffix;
+            bounds.maxBytes = gzip->second;
+            ok = DownloadFile((item.url + manifest_names::kGzipSuffix).c_str(), packed.c_str(),
+                              progress, true, &cancel_, RetryPolicy(), nullptr, bounds) &&
+                 Inflate(packed, gzip->second, item.localPath, entry.size);
+            ::DeleteFileA(packed.c_str());
+        } else {
+            ok = DownloadFile(item.url.c_str(), item.localPath.c_str(), progress, true, &cancel_,
+                              RetryPolicy(), nullptr, bounds);
+        }
         for (std::size_t i = 0; i < m_vecFiles.size(); ++i) {
             if (m_vecFiles[i] == item.name) {
                 arrived_[i] = ok;
@@ -496,6 +512,51 @@ bool UpdateSession::FetchFiles() {
         progress.Flush();
     }
     return !cancel_.Cancelled();
+}
+
+// The gzip form at `packed` inflated into `path`: its size exactly as
+// listed, and never more bytes out than the file's signed size.
+bool UpdateSession::Inflate(const std::string& packed, std::uint64_t packedSize,
+                            const std::string& path, std::uint64_t size) {
+    kelvo::unique_hfile in(::CreateFileA(packed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    kelvo::unique_hfile out(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!in || !out) {
+        diag::Log(Failure::System("Opening for inflating", !in ? packed : path, ::GetLastError()));
+        return false;
+    }
+    GzipInflater inflater(packedSize, size, [&](const std::uint8_t* data, std::size_t length) {
+        DWORD written = 0;
+        return ::WriteFile(out.get(), data, static_cast<DWORD>(length), &written, nullptr) &&
+               written == length;
+    });
+    std::vector<char> buffer(1 << 20);
+    GzipStatus status = GzipStatus::kOk;
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
+                        nullptr)) {
+            diag::Log(Failure::System("ReadFile", packed, ::GetLastError()));
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        status = inflater.Feed(buffer.data(), got);
+        if (status != GzipStatus::kOk) {
+            break;
+        }
+    }
+    if (status == GzipStatus::kOk) {
+        status = inflater.Finish();
+    }
+    if (status != GzipStatus::kOk || inflater.consumed() != packedSize) {
+        diag::LogNote(("the gzip form is refused: " + inflater.errorText()).c_str(),
+                      packed.c_str());
+        return false;
+    }
+    return true;
 }
 
 // The folder the update will go to, and every listed file that is there
@@ -508,7 +569,7 @@ void UpdateSession::FindUnchanged() {
         return;
     }
     std::string exe;
-    Win32ProductControl control([] { return false; });
+    Win32ProductControl control(m_strAppDir, [] { return false; });
     if (control.IsRunning()) {
         control.OpenProduct(&exe);
     }

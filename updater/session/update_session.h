@@ -88,6 +88,8 @@ private:
 
     // The update job's steps.
     void FindUnchanged();
+    bool Inflate(const std::string& packed, std::uint64_t packedSize, const std::string& path,
+                 std::uint64_t size);
     bool FetchFiles();
     bool CheckFiles(std::vector<kelvo::unique_hfile>* held, std::vector<HANDLE>* sources);
     void RunInstallation(std::vector<HANDLE> sources);
