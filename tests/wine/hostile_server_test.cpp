@@ -152,6 +152,37 @@ INSTANTIATE_TEST_SUITE_P(
                                kBufferSlack}),
     [](const ::testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });
 
+// A file without a [Files] entry has no signed size: the free space of the
+// temporary folder's volume bounds it, and an announcement past it is
+// refused before a byte is written.
+TEST_F(TovaneTest, AFileWithoutAnEntryMustFitTheFreeSpace) {
+    WriteInstalledVersion("[Kelvo]\r\nMainVer=1\r\nSubVer=0\r\n");
+    PublishManifest("a.dll?", 2, 0, "no entries");
+    Publish("a.dll", "small");
+    // A petabyte: no test machine has that free.
+    PublishFault("a.dll", R"({"endless": 10737418240, "length": "1125899906842624"})");
+    HWND dialog = Launch(tovane_);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, IDC_STATUS);
+    Click(dialog, IDC_UPDATE);
+    MessageBoxSeen box;
+    ASSERT_TRUE(WaitForMessageBox(tovane_.Pid(), "Update", 30000, &box, dialog));
+    EXPECT_EQ(box.text,
+              "The update file \"a.dll\" could not be downloaded completely. Nothing was changed; "
+              "please try the update again later.");
+    AnswerMessageBox(box, IDOK);
+    Click(dialog, IDCANCEL);
+    EXPECT_TRUE(tovane_.WaitExit(10000));
+    EXPECT_FALSE(FileExists(tempDir_ + "a.dll"));
+    EXPECT_FALSE(FileExists(programDir_ + "\\a.dll"));
+    char log[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, log);
+    std::string text;
+    ASSERT_TRUE(ReadFile(std::string(log) + "Tovane.log", text));
+    EXPECT_NE(text.rfind("not enough free space for 1125899906842624 more bytes"),
+              std::string::npos);
+}
+
 // No server at all: a refused connection is said to be one, never "up to
 // date" (TovaneUnreachable.exe is this updater built for a closed port).
 TEST_F(TovaneTest, NoServerIsSaidToBeUnreachable) {

@@ -416,7 +416,9 @@ TEST_F(InstallerTest, APlantedJournalNamingAnotherFolderIsLeftAlone) {
          outside + "Kelvo.exe", "is neither this one nor Kelvo's"},
         {"this folder, another program", program_, program_ + "Tovane.rollback\\",
          outside + "evil.exe", "a program to start other than"},
-        {"this folder, backups elsewhere", program_, outside, "", "a backup folder other than"},
+        // Elsewhere altogether is refused as unreadable already.
+        {"this folder, backups in another of its folders", program_, program_ + "Other\\", "",
+         "a backup folder other than"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -297,7 +297,7 @@ bool Transfer::EnoughFreeSpace(std::uint64_t more) {
         return false;
     }
     if (free.QuadPart < more + kFreeSpaceMargin) {
-        Record(Failure::Note("not enough free space for " + std::to_string(more) + " more bytes",
+        Refuse(Failure::Note("not enough free space for " + std::to_string(more) + " more bytes",
                              localPath_));
         return false;
     }
@@ -571,6 +571,7 @@ AttemptEnd Transfer::ReadBody() {
         // and closing the handles does not end that wait under Wine, so a
         // link that drips would hold the read, and the check, for ever.
         DWORD available = 0;
+        progress_.Idle();
         if (!::InternetQueryDataAvailable(request_.get(), &available, 0, 0)) {
             const DWORD error = ::GetLastError();
             if (Cancelled()) {

@@ -27,6 +27,13 @@ namespace tovane {
 
 namespace {
 
+void ShowProgress(SessionView& view, SessionEvent::Kind kind, int value) {
+    SessionEvent event;
+    event.kind = kind;
+    event.value = value;
+    view.Show(std::move(event));
+}
+
 // The transfer reports every 10240-byte step; the view gets the latest
 // position at most once per period and once at the end of each file. An
 // event per step cost more than the transfer itself: each one is a
@@ -50,6 +57,7 @@ public:
             Flush();
         }
     }
+    void Idle() override { Flush(); }
     // The last position stored, sent if the view has not had it yet.
     void Flush() {
         if (pending_) {
@@ -60,12 +68,7 @@ public:
     }
 
 private:
-    void Send(SessionEvent::Kind kind, int value) {
-        SessionEvent event;
-        event.kind = kind;
-        event.value = value;
-        view_.Show(std::move(event));
-    }
+    void Send(SessionEvent::Kind kind, int value) { ShowProgress(view_, kind, value); }
 
     static constexpr DWORD kPeriodMs = 30;
     SessionView& view_;
@@ -79,16 +82,14 @@ class ViewInstallProgress : public InstallProgress {
 public:
     explicit ViewInstallProgress(SessionView& view) : view_(view) {}
     void Status(const std::string& text) override { view_.Show(SessionEvent::Status(text)); }
-    void Range(int count) override { Send(SessionEvent::Kind::kProgressRange, count); }
-    void Position(int done) override { Send(SessionEvent::Kind::kProgressPos, done); }
+    void Range(int count) override {
+        ShowProgress(view_, SessionEvent::Kind::kProgressRange, count);
+    }
+    void Position(int done) override {
+        ShowProgress(view_, SessionEvent::Kind::kProgressPos, done);
+    }
 
 private:
-    void Send(SessionEvent::Kind kind, int value) {
-        SessionEvent event;
-        event.kind = kind;
-        event.value = value;
-        view_.Show(std::move(event));
-    }
     SessionView& view_;
 };
 
