@@ -37,6 +37,24 @@ bool StartsWith(const std::string& text, const std::string& start) {
 
 const char kUnreachable[] = "The update server could not be reached: ";
 
+// "Update" pressed on the offer, refused for the download of a.dll, and
+// the dialog closed.
+void UpdateRefusedForADownload(Child& tovane) {
+    HWND dialog = WaitForWindowOf(tovane.Pid(), "Update", 20000, "#32770");
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return ItemEnabled(dialog, IDC_UPDATE); }, 15000))
+        << ItemText(dialog, IDC_STATUS);
+    Click(dialog, IDC_UPDATE);
+    MessageBoxSeen box;
+    ASSERT_TRUE(WaitForMessageBox(tovane.Pid(), "Update", 60000, &box, dialog));
+    EXPECT_EQ(box.text,
+              "The update file \"a.dll\" could not be downloaded completely. Nothing was changed; "
+              "please try the update again later.");
+    AnswerMessageBox(box, IDOK);
+    Click(dialog, IDCANCEL);
+    EXPECT_TRUE(tovane.WaitExit(10000));
+}
+
 struct ManifestCase {
     const char* name;
     const char* fault;   // the manifest's fault sidecar
@@ -118,18 +136,8 @@ TEST_P(HostileFileTest, AFileIsNeverTakenPastItsSignedSize) {
             FilesValue(content) + "\r\n");
     Publish("a.dll", content);
     PublishFault("a.dll", c.fault);
-    HWND dialog = Launch(tovane_);
-    ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, IDC_STATUS);
-    Click(dialog, IDC_UPDATE);
-    MessageBoxSeen box;
-    ASSERT_TRUE(WaitForMessageBox(tovane_.Pid(), "Update", 60000, &box, dialog));
-    EXPECT_EQ(box.text,
-              "The update file \"a.dll\" could not be downloaded completely. Nothing was changed; "
-              "please try the update again later.");
-    AnswerMessageBox(box, IDOK);
-    Click(dialog, IDCANCEL);
-    EXPECT_TRUE(tovane_.WaitExit(10000));
+    ASSERT_NE(Launch(tovane_), nullptr);
+    UpdateRefusedForADownload(tovane_);
     EXPECT_FALSE(FileExists(programDir_ + "\\a.dll")) << "nothing is installed";
     EXPECT_FALSE(FileExists(tempDir_ + "a.dll")) << "the download is gone";
     const std::uint64_t served = ServedBytes("a.dll");
@@ -161,18 +169,8 @@ TEST_F(TovaneTest, AFileWithoutAnEntryMustFitTheFreeSpace) {
     Publish("a.dll", "small");
     // A petabyte: no test machine has that free.
     PublishFault("a.dll", R"({"endless": 10737418240, "length": "1125899906842624"})");
-    HWND dialog = Launch(tovane_);
-    ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(WaitForOffer(dialog)) << ItemText(dialog, IDC_STATUS);
-    Click(dialog, IDC_UPDATE);
-    MessageBoxSeen box;
-    ASSERT_TRUE(WaitForMessageBox(tovane_.Pid(), "Update", 30000, &box, dialog));
-    EXPECT_EQ(box.text,
-              "The update file \"a.dll\" could not be downloaded completely. Nothing was changed; "
-              "please try the update again later.");
-    AnswerMessageBox(box, IDOK);
-    Click(dialog, IDCANCEL);
-    EXPECT_TRUE(tovane_.WaitExit(10000));
+    ASSERT_NE(Launch(tovane_), nullptr);
+    UpdateRefusedForADownload(tovane_);
     EXPECT_FALSE(FileExists(tempDir_ + "a.dll"));
     EXPECT_FALSE(FileExists(programDir_ + "\\a.dll"));
     char log[MAX_PATH] = {};
