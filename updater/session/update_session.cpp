@@ -465,6 +465,48 @@ bool UpdateSession::RolledOutHere(const Manifest& manifest) {
     return false;
 }
 
+// The folder the update will go to, and every listed file that is there
+// already with its [Files] size and SHA-256: it is neither fetched nor
+// replaced. Without entries nothing is left out.
+void UpdateSession::FindUnchanged() {
+    unchanged_.clear();
+    plannedTarget_.clear();
+    if (manifest_.filesValues.empty()) {
+        return;
+    }
+    std::string exe;
+    Win32ProductControl control(m_strAppDir, [] { return false; });
+    if (control.IsRunning()) {
+        control.OpenProduct(&exe);
+    }
+    plannedTarget_ = InstallTargetFolder(exe, m_strAppDir);
+    if (plannedTarget_.empty()) {
+        plannedTarget_ = m_strAppDir;
+    }
+    const int n = InstalledEntryCount(m_vecFiles.size());
+    for (int i = 0; i < n; ++i) {
+        const std::string& name = m_vecFiles[i];
+        const std::string* value = manifest_.FilesValue(name);
+        if (name.empty() || value == nullptr) {
+            continue;
+        }
+        // Shared every way: the running product may hold its own files.
+        kelvo::unique_hfile file(
+            ::CreateFileA((plannedTarget_ + name).c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (file &&
+            trust::CheckFile(file.get(), value->c_str(), true) == trust::FileCheck::kMatch) {
+            unchanged_.insert(name);
+        }
+    }
+    if (!unchanged_.empty()) {
+        diag::LogNote(
+            (std::to_string(unchanged_.size()) + " listed file(s) already up to date").c_str(),
+            plannedTarget_.c_str());
+    }
+}
+
 // Every listed entry, in list order, each announced in the status box.
 bool UpdateSession::FetchFiles() {
     ViewProgress progress(*view_);
@@ -558,48 +600,6 @@ bool UpdateSession::Inflate(const std::string& packed, std::uint64_t packedSize,
         return false;
     }
     return true;
-}
-
-// The folder the update will go to, and every listed file that is there
-// already with its [Files] size and SHA-256: it is neither fetched nor
-// replaced. Without entries nothing is left out.
-void UpdateSession::FindUnchanged() {
-    unchanged_.clear();
-    plannedTarget_.clear();
-    if (manifest_.filesValues.empty()) {
-        return;
-    }
-    std::string exe;
-    Win32ProductControl control(m_strAppDir, [] { return false; });
-    if (control.IsRunning()) {
-        control.OpenProduct(&exe);
-    }
-    plannedTarget_ = InstallTargetFolder(exe, m_strAppDir);
-    if (plannedTarget_.empty()) {
-        plannedTarget_ = m_strAppDir;
-    }
-    const int n = InstalledEntryCount(m_vecFiles.size());
-    for (int i = 0; i < n; ++i) {
-        const std::string& name = m_vecFiles[i];
-        const std::string* value = manifest_.FilesValue(name);
-        if (name.empty() || value == nullptr) {
-            continue;
-        }
-        // Shared every way: the running product may hold its own files.
-        kelvo::unique_hfile file(
-            ::CreateFileA((plannedTarget_ + name).c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (file &&
-            trust::CheckFile(file.get(), value->c_str(), true) == trust::FileCheck::kMatch) {
-            unchanged_.insert(name);
-        }
-    }
-    if (!unchanged_.empty()) {
-        diag::LogNote(
-            (std::to_string(unchanged_.size()) + " listed file(s) already up to date").c_str(),
-            plannedTarget_.c_str());
-    }
 }
 
 // A file whose transfer failed or broke off is never installed, and each
