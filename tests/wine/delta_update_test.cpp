@@ -5,18 +5,11 @@
 #include <vector>
 
 #include "gzip_form.h"
+#include "files_value.h"
 #include "tovane_fixture.h"
-#include "trust/verify.h"
 
 namespace kelvo::test {
 namespace {
-
-std::string FilesValue(const std::string& content) {
-    tovane::trust::Sha256Digest digest;
-    EXPECT_TRUE(tovane::trust::Sha256(content.data(), content.size(), digest));
-    return std::to_string(content.size()) + " " +
-           tovane::trust::ToHex(digest.data(), digest.size());
-}
 
 struct File {
     std::string name;

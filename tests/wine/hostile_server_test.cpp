@@ -5,8 +5,8 @@
 // folder and nothing is installed.
 #include <string>
 
+#include "files_value.h"
 #include "tovane_fixture.h"
-#include "trust/verify.h"
 
 namespace kelvo::test {
 namespace {
@@ -15,13 +15,6 @@ namespace {
 // updater read: the server counts it as sent.
 constexpr std::uint64_t kBufferSlack = std::uint64_t(8) << 20;
 constexpr std::uint64_t kManifestLimit = std::uint64_t(4) << 20;
-
-std::string FilesValue(const std::string& content) {
-    tovane::trust::Sha256Digest digest;
-    EXPECT_TRUE(tovane::trust::Sha256(content.data(), content.size(), digest));
-    return std::to_string(content.size()) + " " +
-           tovane::trust::ToHex(digest.data(), digest.size());
-}
 
 std::uint64_t FileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;

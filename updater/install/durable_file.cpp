@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "text_compare.h"
 #include "install/hold_point.h"
 
 namespace tovane {
@@ -198,6 +199,10 @@ bool SameFile(const std::string& a, const std::string& b) {
     return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
            info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
            info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+bool SameFolder(const std::string& a, const std::string& b) {
+    return tovane::EqualsIgnoreCase(a, b) || SameFile(a, b);
 }
 
 bool IsRegularFile(const std::string& path) {

@@ -28,6 +28,9 @@ bool FlushFile(const std::string& path, DWORD* error);
 // Whether two paths name the same file or folder, whatever their spelling
 // (C:\Kelvo and a mapped or linked path to it): same volume, same file index.
 bool SameFile(const std::string& a, const std::string& b);
+// The same for two folders, also when one cannot be opened but both are
+// spelled alike (the ASCII letters' case aside).
+bool SameFolder(const std::string& a, const std::string& b);
 
 // The whole file, or false: ERROR_FILE_TOO_LARGE past `limit` bytes (nothing
 // is read then). The handle form reads from its current position and

@@ -9,7 +9,6 @@
 #include "install/version_record.h"
 #include "install_journal.h"
 #include "install_plan.h"
-#include "text_compare.h"
 
 namespace tovane {
 
@@ -181,8 +180,7 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         // The files left out were found up to date in the planned folder
         // only: anywhere else they would be missing.
         if (!request.plannedTarget.empty() &&
-            !EqualsIgnoreCase(journal.targetFolder, request.plannedTarget) &&
-            !SameFile(journal.targetFolder, request.plannedTarget)) {
+            !SameFolder(journal.targetFolder, request.plannedTarget)) {
             failure = Failure::Note("Kelvo now runs from another folder, " + journal.targetFolder +
                                         ", than when the update was " + "prepared for " +
                                         request.plannedTarget,

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -162,8 +161,6 @@ private:
     AttemptEnd AfterAbort(AttemptEnd otherwise);
     bool EnoughFreeSpace(std::uint64_t more);
     static void CALLBACK Watch(PVOID self, BOOLEAN);
-    static void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
-                                  DWORD length);
     AttemptEnd Attempt();
     AttemptEnd TakeAnswer(std::uint64_t offset);
     AttemptEnd StartFile();
@@ -185,7 +182,6 @@ private:
     net::Session* session_ = nullptr;
 
     // Shared with the watchdog, which runs on a thread-pool thread.
-    std::atomic<std::uint64_t> wire_{0};  // bytes the server sent, headers included
     std::atomic<std::uint64_t> body_{0};  // body bytes read, over every attempt
     std::atomic<DWORD> windowStart_{0};
     std::atomic<std::uint64_t> windowBytes_{0};
@@ -216,24 +212,14 @@ private:
 };
 
 bool Transfer::Connect() {
-    // The context of every handle is the transfer: the status callback
-    // counts what arrives for it.
-    connection_ = session_->Own(
-        ::InternetConnectA(session_->get(), parts_.server.c_str(), parts_.port, nullptr, nullptr,
-                           INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this)));
+    connection_ =
+        session_->Own(::InternetConnectA(session_->get(), parts_.server.c_str(), parts_.port,
+                                         nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
     if (!connection_) {
         Record("InternetConnect", ::GetLastError(), currentUrl_.c_str());
         return false;
     }
     return true;
-}
-
-void CALLBACK Transfer::OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
-                                 DWORD length) {
-    if (status == INTERNET_STATUS_RESPONSE_RECEIVED && context != 0 && info != nullptr &&
-        length >= sizeof(DWORD)) {
-        reinterpret_cast<Transfer*>(context)->wire_ += *static_cast<const DWORD*>(info);
-    }
 }
 
 // Once a second: a deadline passed, or a window that brought too little,
@@ -248,7 +234,7 @@ void CALLBACK Transfer::Watch(PVOID parameter, BOOLEAN) {
         self->AbortSession();
         return;
     }
-    const std::uint64_t bytes = std::max(self->wire_.load(), self->body_.load());
+    const std::uint64_t bytes = self->body_;
     const DWORD elapsed = now - self->windowStart_;
     if (elapsed < self->bounds_.windowMs) {
         return;
@@ -333,7 +319,6 @@ RunEnd Transfer::Run(net::Session& session) {
         std::lock_guard<std::mutex> lock(sessionMutex_);
         session_ = nullptr;
     });
-    ::InternetSetStatusCallbackA(session.get(), &Transfer::OnStatus);
     if (!Connect()) {
         return session.Aborted() && !expired_ && !Cancelled() ? RunEnd::kNewSession
                                                               : RunEnd::kFailed;
@@ -399,10 +384,9 @@ AttemptEnd Transfer::Attempt() {
     }
     request_.reset();
     windowStart_ = ::GetTickCount();
-    windowBytes_ = std::max(wire_.load(), body_.load());
+    windowBytes_ = body_.load();
     request_ = session_->Own(::HttpOpenRequestA(connection_.get(), "GET", parts_.object.c_str(),
-                                                nullptr, nullptr, nullptr, flags,
-                                                reinterpret_cast<DWORD_PTR>(this)));
+                                                nullptr, nullptr, nullptr, flags, 1));
     if (!request_) {
         Record("HttpOpenRequest", ::GetLastError(), url_);
         return AttemptEnd::Broken;

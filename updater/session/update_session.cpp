@@ -209,7 +209,6 @@ void UpdateSession::Join(DWORD timeoutMs) {
 void UpdateSession::Run(std::int8_t mode) {
     // "线程开始运行"
     ::OutputDebugStringA("\xCF\xDF\xB3\xCC\xBF\xAA\xCA\xBC\xD4\xCB\xD0\xD0\n");
-    m_nMode = mode;
     if (mode == kCheckJob) {
         outcome_ = CheckOutcome::kFailed;
         std::string manifest;
@@ -363,26 +362,25 @@ void UpdateSession::OnDownloadsDone(const std::string& bytes) {
     // File names become paths for the ANSI file calls: a Unicode manifest's
     // names are taken into the system's code page, and one it cannot hold
     // is refused like any other unusable name.
+    const std::string* unsafe = nullptr;
     if (manifest.encoding != ManifestEncoding::Gbk) {
         for (std::string& name : manifest.files) {
             std::string ansi;
             if (!kelvo::ui::AnsiFromUtf8(name, &ansi)) {
-                Status(
-                    "The update list on the server names a file that cannot be used "
-                    "safely: \"" +
-                    name + "\". No update is offered.");
-                return;
+                unsafe = &name;
+                break;
             }
             name = std::move(ansi);
         }
     }
     // Names from the server become paths in two folders; one that is not a
     // plain file name refuses the whole list before anything is fetched.
-    if (const std::string* unsafe = FindUnsafeName(manifest.files)) {
-        Status(
-            "The update list on the server names a file that cannot be used "
-            "safely: \"" +
-            *unsafe + "\". No update is offered.");
+    if (unsafe == nullptr) {
+        unsafe = FindUnsafeName(manifest.files);
+    }
+    if (unsafe != nullptr) {
+        Status("The update list on the server names a file that cannot be used safely: \"" +
+               *unsafe + "\". No update is offered.");
         return;
     }
     Version installed;
@@ -683,8 +681,7 @@ void UpdateSession::RunInstallation(std::vector<HANDLE> sources) {
         // folder's own record changes only when that is the same folder,
         // however its path is spelled.
         if (result.outcome == InstallResult::Outcome::kInstalled &&
-            (::lstrcmpiA(result.targetFolder.c_str(), m_strAppDir.c_str()) == 0 ||
-             SameFile(result.targetFolder, m_strAppDir))) {
+            SameFolder(result.targetFolder, m_strAppDir)) {
             installed_ = manifest_.offered;
         }
     }

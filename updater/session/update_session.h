@@ -118,8 +118,7 @@ private:
     const std::string m_strVerName = "Version";
     std::string m_strAppDir;   // the program folder, ending with '\'; empty until known
     std::string m_strTempDir;  // ending with '\'
-    std::int8_t m_nMode = 0;
-    Version installed_;  // the installed version, as Version.ini records it
+    Version installed_;        // the installed version, as Version.ini records it
     // The manifest's list ('?'-separated in [Programs]), filled by the check.
     std::vector<std::string> m_vecFiles;
     Manifest manifest_;  // the (verified) manifest the decision was made on
