@@ -37,6 +37,9 @@ public:
     bool ended = false;
     std::string journal;  // when set: whether it existed when WM_CLOSE went out
     bool journalAtClose = false;
+    // When set: these files' contents when WM_CLOSE went out.
+    std::vector<std::string> watched;
+    std::vector<std::string> watchedAtClose;
 
     void Hold() {
         held_ = ::CreateFileA(exe.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -58,6 +61,11 @@ public:
     void RequestClose() override {
         ++closes;
         journalAtClose = !journal.empty() && FileExists(journal);
+        watchedAtClose.clear();
+        for (const std::string& path : watched) {
+            std::string content;
+            watchedAtClose.push_back(ReadFile(path, content) ? content : "<missing>");
+        }
         ended = ended || endsOnClose;
     }
     bool WaitForExit(DWORD) override { return ended; }
@@ -232,6 +240,11 @@ protected:
 };
 
 TEST_F(InstallerTest, InstallsEveryFileThenTheVersionAndStartsTheProductAgain) {
+    // Staged whole beside their destinations before the product goes down:
+    // what is left while it is stopped is renames.
+    for (const char* staged : {"0.new", "1.new", "2.new"}) {
+        product_.watched.push_back(program_ + "Tovane.rollback\\" + staged);
+    }
     tovane::InstallResult result = tovane::Install(request_, product_, progress_);
     EXPECT_EQ(result.outcome, tovane::InstallResult::Outcome::kInstalled) << result.message;
     EXPECT_EQ(result.targetFolder, program_);
@@ -243,6 +256,30 @@ TEST_F(InstallerTest, InstallsEveryFileThenTheVersionAndStartsTheProductAgain) {
     EXPECT_NE(version.find("SubVer=5"), std::string::npos) << version;
     EXPECT_EQ(product_.started, std::vector<std::string>{product_.exe});
     EXPECT_TRUE(product_.journalAtClose) << "the product was closed before the journal was written";
+    EXPECT_EQ(product_.watchedAtClose, (std::vector<std::string>{"new a", "new exe", "new n"}));
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(InstallerTest, AFileThatCannotBeStagedLeavesTheProductRunningAndNothingBehind) {
+    ASSERT_TRUE(::DeleteFileA((source_ + "Kelvo.exe").c_str()));
+    tovane::InstallResult result = tovane::Install(request_, product_, progress_);
+    EXPECT_EQ(result.outcome, tovane::InstallResult::Outcome::kRolledBack) << result.message;
+    EXPECT_NE(result.message.find("\"Kelvo.exe\""), std::string::npos) << result.message;
+    EXPECT_NE(result.message.find("Nothing was changed"), std::string::npos) << result.message;
+    EXPECT_EQ(product_.closes, 0) << "the product was asked to close for an update it cannot get";
+    EXPECT_TRUE(product_.started.empty());
+    ExpectOld();
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(InstallerTest, StagedCopiesWithoutAJournalAreRemovedOnTheNextStart) {
+    ASSERT_TRUE(::CreateDirectoryA((program_ + "Tovane.rollback").c_str(), nullptr));
+    ASSERT_TRUE(WriteFile(program_ + "Tovane.rollback\\0.new", "half of new a"));
+    tovane::RecoveryResult result = tovane::RecoverInterruptedInstall(program_, product_);
+    EXPECT_FALSE(result.found);
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(product_.closes + product_.terminates, 0);
+    ExpectOld();
     ExpectNothingLeftBehind();
 }
 

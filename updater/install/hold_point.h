@@ -11,10 +11,10 @@ namespace tovane {
 // In a test build: when the environment variable TOVANE_INSTALL_HOLD names
 // this stage, writes the stage's name into %TEMP%\Tovane.held and waits there
 // (at most a minute), so that a test can end the process at exactly that
-// point. Stages: "stopping" (journal written, product not yet asked to
-// close), "journal" (product stopped), "copy.<i>.half", "placed.<i>",
-// "version", "committed" (<i>: the entry's index from 0). Otherwise it does
-// nothing.
+// point. Stages, in order: "copy.<i>.half" (staging, the product still
+// runs), "stopping" (journal written, product not yet asked to close),
+// "journal" (product stopped), "placed.<i>", "version", "committed" (<i>:
+// the entry's index from 0). Otherwise it does nothing.
 void HoldIfAsked(const std::string& stage);
 
 }  // namespace tovane

@@ -153,6 +153,29 @@ HANDLE SourceHandle(const InstallRequest& request, const std::string& name) {
     return nullptr;
 }
 
+// Every new file copied and flushed to its staging path in the target's
+// backup folder, on the target's volume, so that placing it is a rename.
+bool StageFiles(const InstallRequest& request, const InstallJournal& journal,
+                InstallProgress& progress, Failure* failure) {
+    for (std::size_t i = 0; i + 1 < journal.entries.size(); ++i) {
+        const JournalEntry& entry = journal.entries[i];
+        progress.Position(static_cast<int>(i));
+        const std::string half = "copy." + std::to_string(i) + ".half";
+        HANDLE source = SourceHandle(request, entry.name);
+        DWORD error = 0;
+        const bool ok = source != nullptr
+                            ? CopyFileDurably(source, StagingPath(journal, i), half, &error)
+                            : CopyFileDurably(request.sourceFolder + entry.name,
+                                              StagingPath(journal, i), half, &error);
+        if (!ok) {
+            *failure = Failure::System("Preparing", entry.name, error);
+            return false;
+        }
+    }
+    progress.Position(static_cast<int>(journal.entries.size() - 1));
+    return true;
+}
+
 }  // namespace
 
 std::string JournalPath(const std::string& programFolder) { return programFolder + kJournalName; }
@@ -166,9 +189,13 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         return result;
     }
 
-    // The journal is written before the product is asked to close: a kill
-    // from then on is put right on the next start, and the product that
-    // was being stopped is started again.
+    // Everything slow happens before the product is asked to close: each new
+    // file is copied and flushed beside its destination, and the journal
+    // written, so that the product is down for the renames and the version
+    // record alone, however large the update. A kill from the journal on is
+    // put right on the next start, and the product that was being stopped
+    // is started again; a kill before it leaves the product running and
+    // only a staging folder that the next start removes.
     InstallJournal journal;
     Failure failure;
     bool journalWritten = false;
@@ -198,23 +225,34 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
         journal.entries.push_back({request.versionFileName,
                                    IsRegularFile(journal.targetFolder + request.versionFileName)});
         // A backup folder without a journal is what a finished install could
-        // not delete; it holds nothing needed any more.
+        // not delete, or what one cut short while preparing left; it holds
+        // nothing needed any more.
         RemoveFolder(journal.backupFolder);
         DWORD error = 0;
         if (!::CreateDirectoryA(journal.backupFolder.c_str(), nullptr)) {
             failure =
                 Failure::System("Creating the folder", journal.backupFolder, ::GetLastError());
-        } else if (!WriteJournal(request.programFolder, journal, &error)) {
+            return false;
+        }
+        if (!StageFiles(request, journal, progress, &failure)) {
+            RemoveFolder(journal.backupFolder);
+            return false;
+        }
+        if (!WriteJournal(request.programFolder, journal, &error)) {
             failure = Failure::System("Writing", JournalPath(request.programFolder), error);
             RemoveFolder(journal.backupFolder);
-        } else {
-            journalWritten = true;
-            HoldIfAsked("stopping");
+            return false;
         }
-        return journalWritten;
+        journalWritten = true;
+        if (stopping) {
+            progress.Status("Closing Kelvo for the update...");
+        }
+        HoldIfAsked("stopping");
+        return true;
     };
 
-    progress.Status("Closing Kelvo for the update...");
+    progress.Status("update");
+    progress.Range(static_cast<int>(names.size()));
     std::string exe;
     StopOutcome stop = StopProduct(control, request.graceMs, &exe, [&](const std::string& path) {
         return writeJournal(path, true);
@@ -243,7 +281,6 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
     result.targetFolder = journal.targetFolder;
 
     progress.Status("update");
-    progress.Range(static_cast<int>(names.size()));
     DWORD error = 0;
     HoldIfAsked("journal");
 
@@ -251,17 +288,9 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
     bool ok = true;
     for (; i < journal.entries.size(); ++i) {
         const JournalEntry& entry = journal.entries[i];
-        const bool isVersion = i + 1 == journal.entries.size();
-        progress.Position(static_cast<int>(i));
-        if (isVersion) {
+        if (i + 1 == journal.entries.size()) {
             HoldIfAsked("version");
             ok = StageVersionFile(journal, i, request, &error);
-        } else {
-            const std::string half = "copy." + std::to_string(i) + ".half";
-            HANDLE source = SourceHandle(request, entry.name);
-            ok = source != nullptr ? CopyFileDurably(source, StagingPath(journal, i), half, &error)
-                                   : CopyFileDurably(request.sourceFolder + entry.name,
-                                                     StagingPath(journal, i), half, &error);
         }
         ok = ok && PlaceEntry(journal, i, &error);
         if (!ok) {
@@ -312,6 +341,9 @@ RecoveryResult RecoverInterruptedInstall(const std::string& programFolder,
     DWORD error = 0;
     if (!ReadWholeFile(path, kJournalLimit, &text, &error)) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            // Without a journal the backup folder holds only files staged by
+            // an installation cut short before it stopped the product.
+            RemoveFolder(programFolder + kBackupFolderName);
             return result;
         }
         result.found = true;
