@@ -171,6 +171,54 @@ Child& Child::operator=(Child&& other) noexcept {
 
 Child::~Child() { Kill(); }
 
+namespace {
+
+// Every program a test starts, and every program those start in turn (a
+// product the updater starts again, an elevated copy), ends with the test:
+// one left running would hold the product's mutex and window for the tests
+// after it, and the test run's output pipe for ever. A job that kills its
+// processes when it is closed holds them, one job per test; the processes
+// they start are in it too. Outside a test (the demo's driver) nothing is
+// held: what it starts is the user's.
+HANDLE g_testJob = nullptr;
+bool g_inTest = false;
+
+void EndTestJob() {
+    if (g_testJob != nullptr) {
+        ::CloseHandle(g_testJob);
+        g_testJob = nullptr;
+    }
+}
+
+HANDLE TestJob() {
+    if (g_inTest && g_testJob == nullptr) {
+        g_testJob = ::CreateJobObjectA(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (g_testJob != nullptr &&
+            !::SetInformationJobObject(g_testJob, JobObjectExtendedLimitInformation, &limits,
+                                       sizeof limits)) {
+            EndTestJob();
+        }
+    }
+    return g_testJob;
+}
+
+class EndWhatTheTestStarted : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override { g_inTest = true; }
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        g_inTest = false;
+        EndTestJob();
+    }
+};
+
+const bool g_listening = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new EndWhatTheTestStarted);
+    return true;
+}();
+
+}  // namespace
+
 bool Child::Start(const std::string& exe, const std::string& cwd, const std::string& args,
                   std::string* error) {
     Kill();
@@ -181,13 +229,19 @@ bool Child::Start(const std::string& exe, const std::string& cwd, const std::str
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                          cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+    if (!::CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                          nullptr, cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
         if (error != nullptr) {
             *error = "CreateProcess " + exe + " failed, error " + std::to_string(::GetLastError());
         }
         return false;
     }
+    // Suspended until it is in the job, so that nothing it starts escapes.
+    HANDLE job = TestJob();
+    if (job != nullptr) {
+        ::AssignProcessToJobObject(job, pi.hProcess);
+    }
+    ::ResumeThread(pi.hThread);
     ::CloseHandle(pi.hThread);
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;
