@@ -13,6 +13,7 @@
 #include "build_config.h"
 #include "command_line.h"
 #include "res/resource.h"
+#include "session/elevated_step.h"
 #include "session/quiet_view.h"
 #include "tovanefiledlg.h"
 #include "ui/text.h"
@@ -108,6 +109,13 @@ BOOL CTovaneFileApp::InitInstance() {
                                   L"an update is offered.";
         ::MessageBoxW(nullptr, text.c_str(), L"Tovane", MB_OK | MB_ICONERROR);
         SetExitCode(tovane::kExitBadArguments);
+        return FALSE;
+    }
+
+    // Started by an updater that waits for it and holds the updater's mutex
+    // meanwhile: no window, no network, only the step it was given.
+    if (commandLine.elevated != tovane::ElevatedStep::kNone) {
+        SetExitCode(tovane::RunElevatedStep(commandLine));
         return FALSE;
     }
 

@@ -16,9 +16,10 @@ namespace tovane {
 #ifdef TOVANE_TEST_HOOKS
 
 void HoldIfAsked(const std::string& stage) {
-    char wanted[64] = {};
+    char wanted[256] = {};
     DWORD length = ::GetEnvironmentVariableA("TOVANE_INSTALL_HOLD", wanted, sizeof wanted);
-    if (length == 0 || length >= sizeof wanted || stage != wanted) {
+    if (length == 0 || length >= sizeof wanted ||
+        ("," + std::string(wanted) + ",").find("," + stage + ",") == std::string::npos) {
         return;
     }
     char temp[MAX_PATH + 1] = {};
@@ -26,9 +27,15 @@ void HoldIfAsked(const std::string& stage) {
     if (tempLength == 0 || tempLength >= MAX_PATH) {
         return;
     }
+    const std::string held = std::string(temp) + "Tovane.held";
     DWORD error = 0;
-    if (WriteFileDurably(std::string(temp) + "Tovane.held", stage, &error)) {
-        ::Sleep(60000);
+    if (!WriteFileDurably(held, stage, &error)) {
+        return;
+    }
+    // Released early when the test deletes the file: it has done at this
+    // point what it waited for (handed the folder over, changed a file).
+    for (int waited = 0; waited < 60000 && Exists(held); waited += 20) {
+        ::Sleep(20);
     }
 }
 

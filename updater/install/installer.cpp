@@ -201,6 +201,11 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
     bool journalWritten = false;
     auto writeJournal = [&](const std::string& exe, bool stopping) {
         journal.targetFolder = InstallTargetFolder(exe, request.programFolder);
+        // A product that is not running has no folder of its own to say: the
+        // folder the update was prepared for stands.
+        if (exe.empty() && !request.plannedTarget.empty()) {
+            journal.targetFolder = request.plannedTarget;
+        }
         if (journal.targetFolder.empty()) {
             journal.targetFolder = request.programFolder;
         }

@@ -36,8 +36,9 @@ struct InstallRequest {
     Version version;              // recorded in the target's version file
     DWORD graceMs = kProductGraceMs;
     // The folder the caller found files already up to date in and left out
-    // of `names`: the installation goes there or nowhere. Empty: wherever
-    // the product runs. With it, an empty `names` still records the version.
+    // of `names`: the installation goes there or nowhere, and there when the
+    // product is not running. Empty: wherever the product runs. With it, an
+    // empty `names` still records the version.
     std::string plannedTarget;
 };
 

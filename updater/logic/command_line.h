@@ -9,16 +9,34 @@
 
 namespace tovane {
 
+// The step an updater without the rights for the product's folder hands to
+// an elevated copy of itself. The elevated copy shows no window and trusts
+// none of the files the user's programs can write: it verifies them again.
+enum class ElevatedStep {
+    kNone,
+    kInstall,  // /install <downloads folder> <target folder>
+    kRecover,  // /recover: an interrupted installation put right
+};
+
 struct CommandLine {
     bool valid = true;
     bool quiet = false;
-    std::string refused;  // the first argument not understood
+    ElevatedStep elevated = ElevatedStep::kNone;
+    std::string downloads;  // /install: the folder the checked downloads lie in
+    std::string target;     // /install: the folder to install into
+    std::string refused;    // the first argument not understood
 };
 
 // The arguments after the program's name. "/quiet" (or "-quiet", any case)
-// and nothing else; every other argument, a second /quiet included, is
-// refused rather than ignored.
+// alone, "/install" with exactly two folder arguments, or "/recover" alone;
+// every other argument, a second /quiet included, is refused rather than
+// ignored.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The arguments that ParseCommandLine reads back as /install of these
+// folders, quoted for CommandLineToArgvW (a folder's trailing '\' would
+// otherwise escape the closing quote).
+std::string InstallArguments(const std::string& downloads, const std::string& target);
 
 // The exit codes of Tovane.exe. Without /quiet it always ends with kExitDone.
 enum ExitCode : int {
@@ -28,6 +46,17 @@ enum ExitCode : int {
     kExitFailed = 3,          // the check failed; %TEMP%\Tovane.log says why
     kExitAlreadyRunning = 4,  // another Tovane.exe runs
     kExitBadArguments = 5,    // the command line was refused
+};
+
+// The exit codes of the elevated step, for the updater that waits for it.
+enum ElevatedExitCode : int {
+    kElevatedInstalled = 0,
+    kElevatedRolledBack = 20,    // a step failed; every file has its old content
+    kElevatedBroken = 21,        // a step failed; the journal stays for the next start
+    kElevatedStillRunning = 22,  // Kelvo runs again; nothing was changed
+    kElevatedNotVerified = 23,   // the manifest or a file failed the check; nothing was changed
+    kElevatedUnusable = 24,      // arguments, folders or files unusable; nothing was changed
+    kElevatedNoKey = 25,         // built without a key: it installs nothing it cannot verify
 };
 
 }  // namespace tovane

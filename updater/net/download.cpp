@@ -112,14 +112,16 @@ enum class RunEnd {
 class Transfer {
 public:
     Transfer(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
-             net::TransferCancel* cancel, const TransferBounds& bounds, const RetryPolicy& policy)
+             net::TransferCancel* cancel, const TransferBounds& bounds, const RetryPolicy& policy,
+             BodySink* sink)
         : url_(url),
           localPath_(localPath),
           progress_(progress),
           showBar_(showBar),
           cancel_(cancel),
           bounds_(bounds),
-          budget_(policy) {}
+          budget_(policy),
+          sink_(sink) {}
     ~Transfer() {
         // Waits for a watchdog callback that runs: it touches this object.
         if (timer_ != nullptr) {
@@ -175,6 +177,7 @@ private:
     net::TransferCancel* cancel_;
     const TransferBounds& bounds_;
     RetryBudget budget_;
+    BodySink* const sink_;
     HANDLE timer_ = nullptr;
     // The session of the running part; the watchdog closes it from its own
     // thread.
@@ -530,6 +533,12 @@ AttemptEnd Transfer::StartFile() {
         }
     }
 
+    std::string why;
+    if (sink_ != nullptr && !sink_->Restart(&why)) {
+        Record(Failure::Note(why, localPath_));
+        return AttemptEnd::Fail;
+    }
+
     if (!shown_) {
         shown_ = true;
         if (showBar_) {
@@ -604,6 +613,10 @@ AttemptEnd Transfer::ReadBody() {
             Record("WriteFile", ::GetLastError(), localPath_);
             return AttemptEnd::Fail;
         }
+        std::string why;
+        if (sink_ != nullptr && !sink_->Take(buffer_.get(), readCount, &why)) {
+            return Refuse(Failure::Note(why, url_));
+        }
         const std::uint64_t before = received_;
         received_ += readCount;
         ForEachStep(before, received_, [this](std::int32_t p) { progress_.SetPos(p); });
@@ -628,11 +641,11 @@ AttemptEnd Transfer::ReadBody() {
 
 bool DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
                   net::TransferCancel* cancel, const RetryPolicy& policy, Failure* why,
-                  const TransferBounds& bounds) {
+                  const TransferBounds& bounds, BodySink* sink) {
     Failure ignored;
     Failure& failure = why != nullptr ? *why : ignored;
     failure = Failure();
-    Transfer transfer(url, localPath, progress, showBar, cancel, bounds, policy);
+    Transfer transfer(url, localPath, progress, showBar, cancel, bounds, policy, sink);
     if (!transfer.Start()) {
         failure = transfer.LastFailure();
         return false;

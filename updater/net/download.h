@@ -1,7 +1,9 @@
 // One HTTP GET streamed into one local file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "failure.h"
 #include "transfer_steps.h"
@@ -26,6 +28,18 @@ public:
     virtual void Idle() {}
 };
 
+// Takes a transfer's body as it arrives, beside the file it is written to:
+// the gzip form of an update file is inflated on the way. Restart comes
+// whenever the body starts (again) from its first byte, Take with each
+// piece in order after it. False from either ends the transfer for good,
+// with the reason in *why.
+class BodySink {
+public:
+    virtual ~BodySink() = default;
+    virtual bool Restart(std::string* why) = 0;
+    virtual bool Take(const char* data, std::size_t size, std::string* why) = 0;
+};
+
 // True when the whole body of one version was written to localPath (from one
 // 200 answer, or from it and parts of the same version). The file is created only once the status
 // is known, so a failed request leaves an older file at the path untouched. A transfer that breaks
@@ -35,8 +49,10 @@ public:
 // ends with false, also while it waits to try again. why, when given, gets the reason of a
 // failure: the last failing call, the HTTP status, or a note. bounds: what the transfer may
 // take (transfer_steps.h); a body past its size is stopped at once and never fetched again.
+// sink, when given, gets the body too.
 bool DownloadFile(const char* url, const char* localPath, DownloadProgress& progress, bool showBar,
                   net::TransferCancel* cancel, const RetryPolicy& policy = RetryPolicy(),
-                  Failure* why = nullptr, const TransferBounds& bounds = TransferBounds());
+                  Failure* why = nullptr, const TransferBounds& bounds = TransferBounds(),
+                  BodySink* sink = nullptr);
 
 }  // namespace tovane

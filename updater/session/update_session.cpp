@@ -19,6 +19,8 @@
 #include "install_plan.h"
 #include "net/download.h"
 #include "release_values.h"
+#include "install_journal.h"
+#include "session/elevated_step.h"
 #include "session/rollout_bucket.h"
 #include "trust/verify.h"
 #include "ui/text.h"
@@ -150,7 +152,79 @@ bool TakeDownload(const std::string& path, std::size_t limit, std::string* bytes
     return read;
 }
 
+// The gzip form inflated into the file as it arrives: no second pass over
+// it once the transfer ends. Held to the form's listed size and to the
+// file's signed size; the inflated bytes are then checked like any download.
+class InflatingSink : public BodySink {
+public:
+    InflatingSink(std::string path, std::uint64_t packedSize, std::uint64_t size)
+        : path_(std::move(path)),
+          packedSize_(packedSize),
+          inflater_(packedSize, size, [this](const std::uint8_t* data, std::size_t length) {
+              DWORD written = 0;
+              return ::WriteFile(out_.get(), data, static_cast<DWORD>(length), &written, nullptr) &&
+                     written == length;
+          }) {}
+
+    bool Restart(std::string* why) override {
+        inflater_.Reset();
+        out_.reset(::CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out_) {
+            *why = Describe(Failure::System("Creating", path_, ::GetLastError()));
+            return false;
+        }
+        return true;
+    }
+    bool Take(const char* data, std::size_t size, std::string* why) override {
+        if (inflater_.Feed(data, size) == GzipStatus::kOk) {
+            return true;
+        }
+        *why = "the gzip form is refused: " + inflater_.errorText();
+        return false;
+    }
+    // After the transfer: the member ended where the form's listed size does.
+    bool Finish(const std::string& packed) {
+        out_.reset();
+        if (inflater_.Finish() != GzipStatus::kOk || inflater_.consumed() != packedSize_) {
+            diag::LogNote(("the gzip form is refused: " + inflater_.errorText()).c_str(),
+                          packed.c_str());
+            return false;
+        }
+        return true;
+    }
+
+private:
+    const std::string path_;
+    const std::uint64_t packedSize_;
+    kelvo::unique_hfile out_;
+    GzipInflater inflater_;
+};
+
 }  // namespace
+
+bool MakeFileNamesUsable(Manifest* manifest, std::string* unusable) {
+    // File names become paths for the ANSI file calls: a Unicode manifest's
+    // names are taken into the system's code page, and one it cannot hold
+    // is refused like any other unusable name.
+    if (manifest->encoding != ManifestEncoding::Gbk) {
+        for (std::string& name : manifest->files) {
+            std::string ansi;
+            if (!kelvo::ui::AnsiFromUtf8(name, &ansi)) {
+                *unusable = name;
+                return false;
+            }
+            name = std::move(ansi);
+        }
+    }
+    // Names from the server become paths in two folders; one that is not a
+    // plain file name refuses the whole list before anything is fetched.
+    if (const std::string* unsafe = FindUnsafeName(manifest->files)) {
+        *unusable = *unsafe;
+        return false;
+    }
+    return true;
+}
 
 UpdateSession::UpdateSession(std::string baseUrl, std::shared_ptr<SessionView> view, bool quiet)
     : view_(std::move(view)), quiet_(quiet), m_strUrl(std::move(baseUrl)) {}
@@ -215,12 +289,15 @@ void UpdateSession::Run(std::int8_t mode) {
         std::string signature;
         if (FindFolders() && FetchManifest(&manifest, &signature) && Verify(manifest, signature)) {
             OnDownloadsDone(manifest);
+            // An elevated installation verifies these very bytes again.
+            manifestBytes_ = std::move(manifest);
+            signatureBytes_ = std::move(signature);
         }
     } else {
         std::vector<kelvo::unique_hfile> held;
         std::vector<HANDLE> sources;
         if (FetchFiles() && CheckFiles(&held, &sources)) {
-            RunInstallation(std::move(sources));
+            RunInstallation(std::move(sources), &held);
         }
     }
     // "线程结束 "
@@ -266,7 +343,10 @@ bool UpdateSession::Recover() {
         return false;
     }
     Win32ProductControl control(m_strAppDir, [this] { return view_->AskWhetherClosed(); });
-    RecoveryResult recovery = RecoverInterruptedInstall(m_strAppDir, control);
+    RecoveryResult recovery;
+    if (!RecoverElevated(control, &recovery)) {
+        recovery = RecoverInterruptedInstall(m_strAppDir, control);
+    }
     EndReplacingFiles();
     if (!recovery.message.empty()) {
         Status(recovery.message);
@@ -359,28 +439,10 @@ void UpdateSession::OnDownloadsDone(const std::string& bytes) {
             "update is offered.");
         return;
     }
-    // File names become paths for the ANSI file calls: a Unicode manifest's
-    // names are taken into the system's code page, and one it cannot hold
-    // is refused like any other unusable name.
-    const std::string* unsafe = nullptr;
-    if (manifest.encoding != ManifestEncoding::Gbk) {
-        for (std::string& name : manifest.files) {
-            std::string ansi;
-            if (!kelvo::ui::AnsiFromUtf8(name, &ansi)) {
-                unsafe = &name;
-                break;
-            }
-            name = std::move(ansi);
-        }
-    }
-    // Names from the server become paths in two folders; one that is not a
-    // plain file name refuses the whole list before anything is fetched.
-    if (unsafe == nullptr) {
-        unsafe = FindUnsafeName(manifest.files);
-    }
-    if (unsafe != nullptr) {
+    std::string unsafe;
+    if (!MakeFileNamesUsable(&manifest, &unsafe)) {
         Status("The update list on the server names a file that cannot be used safely: \"" +
-               *unsafe + "\". No update is offered.");
+               unsafe + "\". No update is offered.");
         return;
     }
     Version installed;
@@ -472,15 +534,7 @@ void UpdateSession::FindUnchanged() {
     if (manifest_.filesValues.empty()) {
         return;
     }
-    std::string exe;
-    Win32ProductControl control(m_strAppDir, [] { return false; });
-    if (control.IsRunning()) {
-        control.OpenProduct(&exe);
-    }
-    plannedTarget_ = InstallTargetFolder(exe, m_strAppDir);
-    if (plannedTarget_.empty()) {
-        plannedTarget_ = m_strAppDir;
-    }
+    plannedTarget_ = TargetNow();
     const int n = InstalledEntryCount(m_vecFiles.size());
     for (int i = 0; i < n; ++i) {
         const std::string& name = m_vecFiles[i];
@@ -537,9 +591,11 @@ bool UpdateSession::FetchFiles() {
         if (sized && gzip != manifest_.compressed.end()) {
             const std::string packed = item.localPath + manifest_names::kGzipSuffix;
             bounds.maxBytes = gzip->second;
-            ok = DownloadFile((item.url + manifest_names::kGzipSuffix).c_str(), packed.c_str(),
-                              progress, true, &cancel_, RetryPolicy(), nullptr, bounds) &&
-                 Inflate(packed, gzip->second, item.localPath, entry.size);
+            InflatingSink inflated(item.localPath, gzip->second, entry.size);
+            ok =
+                DownloadFile((item.url + manifest_names::kGzipSuffix).c_str(), packed.c_str(),
+                             progress, true, &cancel_, RetryPolicy(), nullptr, bounds, &inflated) &&
+                inflated.Finish(packed);
             ::DeleteFileA(packed.c_str());
         } else {
             ok = DownloadFile(item.url.c_str(), item.localPath.c_str(), progress, true, &cancel_,
@@ -553,51 +609,6 @@ bool UpdateSession::FetchFiles() {
         progress.Flush();
     }
     return !cancel_.Cancelled();
-}
-
-// The gzip form at `packed` inflated into `path`: its size exactly as
-// listed, and never more bytes out than the file's signed size.
-bool UpdateSession::Inflate(const std::string& packed, std::uint64_t packedSize,
-                            const std::string& path, std::uint64_t size) {
-    kelvo::unique_hfile in(::CreateFileA(packed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    kelvo::unique_hfile out(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!in || !out) {
-        diag::Log(Failure::System("Opening for inflating", !in ? packed : path, ::GetLastError()));
-        return false;
-    }
-    GzipInflater inflater(packedSize, size, [&](const std::uint8_t* data, std::size_t length) {
-        DWORD written = 0;
-        return ::WriteFile(out.get(), data, static_cast<DWORD>(length), &written, nullptr) &&
-               written == length;
-    });
-    std::vector<char> buffer(1 << 20);
-    GzipStatus status = GzipStatus::kOk;
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
-                        nullptr)) {
-            diag::Log(Failure::System("ReadFile", packed, ::GetLastError()));
-            return false;
-        }
-        if (got == 0) {
-            break;
-        }
-        status = inflater.Feed(buffer.data(), got);
-        if (status != GzipStatus::kOk) {
-            break;
-        }
-    }
-    if (status == GzipStatus::kOk) {
-        status = inflater.Finish();
-    }
-    if (status != GzipStatus::kOk || inflater.consumed() != packedSize) {
-        diag::LogNote(("the gzip form is refused: " + inflater.errorText()).c_str(),
-                      packed.c_str());
-        return false;
-    }
-    return true;
 }
 
 // A file whose transfer failed or broke off is never installed, and each
@@ -650,7 +661,8 @@ bool UpdateSession::CheckFiles(std::vector<kelvo::unique_hfile>* held,
     return true;
 }
 
-void UpdateSession::RunInstallation(std::vector<HANDLE> sources) {
+void UpdateSession::RunInstallation(std::vector<HANDLE> sources,
+                                    std::vector<kelvo::unique_hfile>* held) {
     InstallRequest request;
     request.programFolder = m_strAppDir;
     request.sourceFolder = m_strTempDir;
@@ -667,6 +679,16 @@ void UpdateSession::RunInstallation(std::vector<HANDLE> sources) {
     request.versionFileName = m_strVerName + ".ini";
     request.version = manifest_.offered;
 
+    // The journal lives in the program folder, the files go to the target:
+    // where either needs an administrator, the step that writes them runs
+    // as one.
+    const std::string target = !plannedTarget_.empty() ? plannedTarget_ : TargetNow();
+    if (NeedsAdministrator(target) || NeedsAdministrator(m_strAppDir)) {
+        // The elevated copy opens and checks the downloads itself.
+        held->clear();
+        InstallElevated(target);
+        return;
+    }
     if (!BeginReplacingFiles()) {
         return;
     }
@@ -701,6 +723,124 @@ void UpdateSession::RunInstallation(std::vector<HANDLE> sources) {
         view_->Show(SessionEvent::Report(result.message, true, false));
         break;
     }
+}
+
+// The folder the update goes to as things stand: the running product's,
+// else the program folder.
+std::string UpdateSession::TargetNow() {
+    std::string exe;
+    Win32ProductControl control(m_strAppDir, [] { return false; });
+    if (control.IsRunning()) {
+        control.OpenProduct(&exe);
+    }
+    const std::string target = InstallTargetFolder(exe, m_strAppDir);
+    return target.empty() ? m_strAppDir : target;
+}
+
+// The product is stopped here, as the user's; the elevated copy of the
+// updater verifies and installs, and the product is started again here,
+// never with administrator rights.
+void UpdateSession::InstallElevated(const std::string& target) {
+    if (!trust::HasBuiltInKey()) {
+        // Nothing would check the files it copied: any program of this user
+        // could have put its own there, to be installed as administrator.
+        view_->Show(SessionEvent::Report(
+            "Kelvo's folder \"" + target +
+                "\" can be changed only with administrator rights. This updater has no key "
+                "to verify the update files with, so it does not ask for them. Nothing was "
+                "changed; an administrator can install the update.",
+            true, false));
+        return;
+    }
+    const std::string manifestPath = HandOverManifestPath(m_strTempDir);
+    const std::string signaturePath = HandOverSignaturePath(m_strTempDir);
+    auto handOverGone = [&] {
+        ::DeleteFileA(manifestPath.c_str());
+        ::DeleteFileA(signaturePath.c_str());
+    };
+    DWORD error = 0;
+    if (!WriteFileDurably(manifestPath, manifestBytes_, &error) ||
+        !WriteFileDurably(signaturePath, signatureBytes_, &error)) {
+        const Failure failure = Failure::System("Writing", manifestPath, error);
+        diag::Log(failure);
+        handOverGone();
+        view_->Show(SessionEvent::Report(Describe(failure) + " Nothing was changed.", true, false));
+        return;
+    }
+    if (!BeginReplacingFiles()) {
+        handOverGone();
+        return;
+    }
+    Win32ProductControl control(m_strAppDir, [this] { return view_->AskWhetherClosed(); });
+    Status("Closing Kelvo for the update...");
+    std::string exe;
+    if (StopProduct(control, kProductGraceMs, &exe) == StopOutcome::kStillRunning) {
+        EndReplacingFiles();
+        handOverGone();
+        view_->Show(SessionEvent::Report(
+            "Kelvo is still running, so the update was not installed. Nothing was changed; "
+            "close Kelvo and try the update again.",
+            true, false));
+        return;
+    }
+    Status("Installing the update with administrator rights...");
+    const ElevatedRun run = RunElevated(InstallArguments(m_strTempDir, target), m_strAppDir);
+    std::string note;
+    if (!exe.empty() && !control.IsRunning() && !control.Start(exe, &error)) {
+        const Failure failure = Failure::System("Starting", exe, error);
+        diag::Log(failure);
+        note = " " + Describe(failure) + " Please start it yourself.";
+    }
+    EndReplacingFiles();
+    handOverGone();
+    if (run.started && run.exitCode == kElevatedInstalled) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (SameFolder(target, m_strAppDir)) {
+                installed_ = manifest_.offered;
+            }
+        }
+        SessionEvent done;
+        done.kind = SessionEvent::Kind::kUpdated;
+        done.text = "Update success" + note;
+        view_->Show(std::move(done));
+        return;
+    }
+    view_->Show(SessionEvent::Report(ElevatedFailureMessage(run, false) + note, true, false));
+}
+
+// An interrupted installation in a folder only an administrator may write is
+// put right by the elevated copy; the product is stopped before and started
+// after it here. False: nothing to do elevated, the usual recovery runs.
+bool UpdateSession::RecoverElevated(ProductControl& control, RecoveryResult* result) {
+    std::string text;
+    DWORD error = 0;
+    if (!ReadWholeFile(JournalPath(m_strAppDir), limits::kManifestBytes, &text, &error)) {
+        return false;  // none, or unreadable: the usual recovery says so
+    }
+    const std::optional<InstallJournal> journal = ParseJournal(text);
+    if (!journal ||
+        (!NeedsAdministrator(m_strAppDir) && !NeedsAdministrator(journal->targetFolder))) {
+        return false;
+    }
+    result->found = true;
+    std::string exe;
+    if (StopProduct(control, kProductGraceMs, &exe) == StopOutcome::kStillRunning) {
+        result->ok = false;
+        result->message =
+            "An interrupted update must be undone, but Kelvo is still running. Close Kelvo and "
+            "start the updater again.";
+        return true;
+    }
+    const ElevatedRun run = RunElevated("/recover", m_strAppDir);
+    const std::string restart = !journal->restart.empty() ? journal->restart : exe;
+    if (!restart.empty() && !control.IsRunning()) {
+        control.Start(restart, &error);
+    }
+    result->ok = run.started && run.exitCode == kElevatedInstalled;
+    result->message = result->ok ? "An interrupted update was put right with administrator rights."
+                                 : ElevatedFailureMessage(run, true) + " No update check was made.";
+    return true;
 }
 
 void UpdateSession::End() {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "install/installer.h"
 #include "manifest.h"
 #include "net/internet.h"
 #include "session/view.h"
@@ -36,6 +37,10 @@ enum class CheckOutcome {
     kOffered,   // an update was offered
     kHeldBack,  // newer, but not yet rolled out to this machine (quiet checks only)
 };
+
+// A manifest's names made into names for the ANSI file calls, every one a
+// plain file name; false with the first that is not.
+bool MakeFileNamesUsable(Manifest* manifest, std::string* unusable);
 
 class UpdateSession {
 public:
@@ -80,6 +85,7 @@ private:
     // The check job's steps.
     bool FindFolders();
     bool Recover();
+    bool RecoverElevated(ProductControl& control, RecoveryResult* result);
     bool FetchManifest(std::string* manifest, std::string* signature);
     bool Verify(const std::string& manifest, const std::string& signature);
     void OnDownloadsDone(const std::string& manifest);
@@ -88,11 +94,11 @@ private:
 
     // The update job's steps.
     void FindUnchanged();
-    bool Inflate(const std::string& packed, std::uint64_t packedSize, const std::string& path,
-                 std::uint64_t size);
     bool FetchFiles();
     bool CheckFiles(std::vector<kelvo::unique_hfile>* held, std::vector<HANDLE>* sources);
-    void RunInstallation(std::vector<HANDLE> sources);
+    void RunInstallation(std::vector<HANDLE> sources, std::vector<kelvo::unique_hfile>* held);
+    std::string TargetNow();
+    void InstallElevated(const std::string& target);
 
     // Recovery and installation replace files: while they run, closing
     // waits. False when the session was cancelled first.
@@ -123,6 +129,9 @@ private:
     std::vector<std::string> m_vecFiles;
     Manifest manifest_;  // the (verified) manifest the decision was made on
     bool manifestArrived_ = false;
+    // The bytes the check verified, and their signature.
+    std::string manifestBytes_;
+    std::string signatureBytes_;
     // Whether each listed file arrived whole, from the last update job.
     std::vector<bool> arrived_;
     // Listed files already up to date in plannedTarget_: not fetched, not

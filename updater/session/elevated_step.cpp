@@ -1,0 +1,267 @@
+#include "session/elevated_step.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "app_paths.h"
+#include "diag/log.h"
+#include "install/durable_file.h"
+#include "install/hold_point.h"
+#include "install/installer.h"
+#include "install/product_control.h"
+#include "install_journal.h"
+#include "install_plan.h"
+#include "manifest.h"
+#include "session/update_session.h"
+#include "trust/verify.h"
+#include "ui/text.h"
+
+namespace tovane {
+
+namespace {
+
+// The product as the elevated copy sees it: found, asked to close and ended
+// like anywhere else, but never started, which would give it administrator
+// rights too; the updater that waits starts it. No one answers a prompt.
+class ElevatedProductControl : public Win32ProductControl {
+public:
+    explicit ElevatedProductControl(std::string programFolder)
+        : Win32ProductControl(std::move(programFolder), [] { return false; }) {}
+    bool Start(const std::string&, DWORD*) override { return true; }
+};
+
+class NoInstallProgress : public InstallProgress {
+public:
+    void Status(const std::string&) override {}
+    void Range(int) override {}
+    void Position(int) override {}
+};
+
+// Read through a handle that denies writers for as long as it is open: what
+// is verified is what stays there.
+bool ReadHandedOver(const std::string& path, std::size_t limit, std::string* bytes) {
+    kelvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD error = ::GetLastError();
+    if (!file || !ReadWholeFile(file.get(), limit, bytes, &error)) {
+        diag::Log(Failure::System("Reading", path, error));
+        return false;
+    }
+    return true;
+}
+
+int Refused(const char* why, const std::string& subject, int code) {
+    diag::LogNote((std::string("elevated step refused: ") + why).c_str(), subject.c_str());
+    return code;
+}
+
+int ExitCodeFor(const InstallResult& result) {
+    switch (result.outcome) {
+    case InstallResult::Outcome::kInstalled:
+    case InstallResult::Outcome::kNothingToInstall:
+        return kElevatedInstalled;
+    case InstallResult::Outcome::kProductStillRunning:
+        return kElevatedStillRunning;
+    case InstallResult::Outcome::kRolledBack:
+        return kElevatedRolledBack;
+    case InstallResult::Outcome::kBroken:
+        break;
+    }
+    return kElevatedBroken;
+}
+
+int ElevatedInstall(const CommandLine& line, const std::string& programFolder) {
+    if (!trust::HasBuiltInKey()) {
+        return Refused("no key is built in", line.downloads, kElevatedNoKey);
+    }
+    // The product's folder only: this one, or one that holds its program.
+    if (!SameFolder(line.target, programFolder) && !IsRegularFile(line.target + kProductFileName)) {
+        return Refused("the target is neither this folder nor Kelvo's", line.target,
+                       kElevatedUnusable);
+    }
+    std::string manifestBytes;
+    std::string signature;
+    if (!ReadHandedOver(HandOverManifestPath(line.downloads), limits::kManifestBytes,
+                        &manifestBytes) ||
+        !ReadHandedOver(HandOverSignaturePath(line.downloads), limits::kSignatureBytes,
+                        &signature)) {
+        return kElevatedUnusable;
+    }
+    HoldIfAsked("elevated");
+    long error = 0;
+    const trust::ManifestCheck check = trust::VerifyManifest(
+        manifestBytes.data(), manifestBytes.size(), signature.data(), signature.size(), &error);
+    if (check != trust::ManifestCheck::kVerified) {
+        return Refused(trust::ToString(check), line.downloads, kElevatedNotVerified);
+    }
+    Manifest manifest;
+    std::string unusable;
+    if (ParseManifest(manifestBytes, &manifest) != ManifestParse::kOk ||
+        !MakeFileNamesUsable(&manifest, &unusable)) {
+        return Refused("the manifest names an unusable file", unusable, kElevatedNotVerified);
+    }
+
+    InstallRequest request;
+    request.programFolder = programFolder;
+    request.sourceFolder = line.downloads;
+    request.versionFileName = "Version.ini";
+    request.version = manifest.offered;
+    request.plannedTarget = line.target;
+    std::vector<kelvo::unique_hfile> held;
+    const int n = InstalledEntryCount(manifest.files.size());
+    for (int i = 0; i < n; ++i) {
+        const std::string& name = manifest.files[i];
+        const std::string* value = manifest.FilesValue(name);
+        if (name.empty()) {
+            continue;
+        }
+        if (value == nullptr) {
+            return Refused("a listed file has no [Files] entry", name, kElevatedNotVerified);
+        }
+        {
+            kelvo::unique_hfile installed(
+                ::CreateFileA((line.target + name).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            if (installed && trust::CheckFile(installed.get(), value->c_str(), true) ==
+                                 trust::FileCheck::kMatch) {
+                continue;  // up to date already
+            }
+        }
+        held.emplace_back(::CreateFileA((line.downloads + name).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!held.back() ||
+            trust::CheckFile(held.back().get(), value->c_str(), true) != trust::FileCheck::kMatch) {
+            return Refused("a download does not match its [Files] entry", name,
+                           kElevatedNotVerified);
+        }
+        request.names.push_back(name);
+        request.sources.push_back(held.back().get());
+    }
+    ElevatedProductControl control(programFolder);
+    NoInstallProgress progress;
+    const InstallResult result = Install(request, control, progress);
+    if (result.outcome != InstallResult::Outcome::kInstalled) {
+        diag::LogNote(("elevated installation: " + result.message).c_str(), line.target.c_str());
+    }
+    return ExitCodeFor(result);
+}
+
+int ElevatedRecovery(const std::string& programFolder) {
+    HoldIfAsked("recovering");
+    ElevatedProductControl control(programFolder);
+    const RecoveryResult result = RecoverInterruptedInstall(programFolder, control);
+    if (!result.message.empty()) {
+        diag::LogNote(("elevated recovery: " + result.message).c_str(), programFolder.c_str());
+    }
+    return result.ok ? kElevatedInstalled : kElevatedBroken;
+}
+
+}  // namespace
+
+bool NeedsAdministrator(const std::string& folder) {
+    char name[64];
+    std::snprintf(name, sizeof name, "Tovane.probe.%lu",
+                  static_cast<unsigned long>(::GetCurrentProcessId()));
+    kelvo::unique_hfile probe(::CreateFileA(
+        (folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    return !probe && ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+std::string HandOverManifestPath(const std::string& downloads) {
+    return downloads + "Tovane.install.txt";
+}
+
+std::string HandOverSignaturePath(const std::string& downloads) {
+    return downloads + "Tovane.install.sig";
+}
+
+ElevatedRun RunElevated(const std::string& parameters, const std::string& directory) {
+    ElevatedRun run;
+    wchar_t self[MAX_PATH + 1] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        run.error = length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        return run;
+    }
+    const std::wstring wideParameters = kelvo::ui::WideFromCodePage(parameters, CP_ACP);
+    const std::wstring wideDirectory = kelvo::ui::WideFromCodePage(directory, CP_ACP);
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"runas";
+    info.lpFile = self;
+    info.lpParameters = wideParameters.c_str();
+    info.lpDirectory = wideDirectory.c_str();
+    info.nShow = SW_HIDE;
+    if (!::ShellExecuteExW(&info)) {
+        run.error = ::GetLastError();
+        diag::Log(Failure::System("Starting with administrator rights", parameters, run.error));
+        return run;
+    }
+    run.started = true;
+    if (info.hProcess == nullptr) {
+        run.exitCode = kElevatedUnusable;  // no handle: its end cannot be known
+        return run;
+    }
+    kelvo::unique_handle process(info.hProcess);
+    ::WaitForSingleObject(process.get(), INFINITE);
+    DWORD code = kElevatedUnusable;
+    ::GetExitCodeProcess(process.get(), &code);
+    run.exitCode = code;
+    return run;
+}
+
+std::string ElevatedFailureMessage(const ElevatedRun& run, bool recovery) {
+    if (!run.started) {
+        const std::string what = recovery ? "An interrupted update must be put right with "
+                                            "administrator rights"
+                                          : "Kelvo's folder can be changed only with "
+                                            "administrator rights";
+        if (run.error == ERROR_CANCELLED) {
+            return what + ", which were not given. Nothing was changed.";
+        }
+        return what + ", and the updater could not be started with them (system error " +
+               std::to_string(run.error) + "). Nothing was changed.";
+    }
+    switch (run.exitCode) {
+    case kElevatedRolledBack:
+        return "Installing the update with administrator rights failed; every file has its "
+               "previous content again. The update was not installed.";
+    case kElevatedStillRunning:
+        return "Kelvo is still running, so the update was not installed. Nothing was changed; "
+               "close Kelvo and try the update again.";
+    case kElevatedNotVerified:
+        return "The update files no longer match the update information they were checked "
+               "against. Nothing was changed; please try the update again later.";
+    case kElevatedNoKey:
+    case kElevatedUnusable:
+        return "The updater with administrator rights could not use the update. Nothing was "
+               "changed.";
+    default:
+        break;
+    }
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "The updater with administrator rights ended with code %lu. What it could not "
+                  "finish is put right on the next start of the updater.",
+                  static_cast<unsigned long>(run.exitCode));
+    return text;
+}
+
+int RunElevatedStep(const CommandLine& line) {
+    char folder[MAX_PATH + 1] = {};
+    const DWORD length = ::GetCurrentDirectoryA(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH) {
+        return kElevatedUnusable;
+    }
+    const std::string programFolder = ProgramFolderFromCurrentDir(folder);
+    return line.elevated == ElevatedStep::kRecover ? ElevatedRecovery(programFolder)
+                                                   : ElevatedInstall(line, programFolder);
+}
+
+}  // namespace tovane
