@@ -199,6 +199,10 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
     InstallJournal journal;
     Failure failure;
     bool journalWritten = false;
+    // For the log: how long the preparation took, and how long the product
+    // was down for the rest.
+    const DWORD begun = ::GetTickCount();
+    DWORD staged = begun;
     auto writeJournal = [&](const std::string& exe, bool stopping) {
         journal.targetFolder = InstallTargetFolder(exe, request.programFolder);
         // A product that is not running has no folder of its own to say: the
@@ -249,6 +253,7 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
             return false;
         }
         journalWritten = true;
+        staged = ::GetTickCount();
         if (stopping) {
             progress.Status("Closing Kelvo for the update...");
         }
@@ -324,6 +329,14 @@ InstallResult Install(const InstallRequest& request, ProductControl& control,
 
     std::string note;
     result.restarted = StartAgain(control, restart, &note);
+    const DWORD restarted = ::GetTickCount();
+    char timing[160];
+    std::snprintf(timing, sizeof timing,
+                  "installed: %u file(s) staged in %lu ms, then %lu ms from the close to the start "
+                  "again",
+                  static_cast<unsigned>(names.size()), static_cast<unsigned long>(staged - begun),
+                  static_cast<unsigned long>(restarted - staged));
+    diag::LogNote(timing, journal.targetFolder.c_str());
     if (CleanUpCommitted(journal)) {
         RemoveJournal(request.programFolder);
     } else if (!restart.empty()) {

@@ -296,7 +296,15 @@ void UpdateSession::Run(std::int8_t mode) {
     } else {
         std::vector<kelvo::unique_hfile> held;
         std::vector<HANDLE> sources;
-        if (FetchFiles() && CheckFiles(&held, &sources)) {
+        const DWORD begun = ::GetTickCount();
+        const bool fetched = FetchFiles();
+        const DWORD checking = ::GetTickCount();
+        if (fetched && CheckFiles(&held, &sources)) {
+            char timing[96];
+            std::snprintf(timing, sizeof timing, "update job: fetched in %lu ms, checked in %lu ms",
+                          static_cast<unsigned long>(checking - begun),
+                          static_cast<unsigned long>(::GetTickCount() - checking));
+            diag::LogNote(timing, m_strTempDir.c_str());
             RunInstallation(std::move(sources), &held);
         }
     }
