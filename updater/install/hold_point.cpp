@@ -1,8 +1,8 @@
 // Built twice: into tovane_core without TOVANE_TEST_HOOKS, where the hold
 // does nothing, and into the test variant of the updater with it. The
 // variant's own object defines HoldIfAsked before the core is searched, so
-// the linker never pulls the core's; this file must therefore define nothing
-// else, or both copies would be linked and clash.
+// the linker never pulls the core's; both copies must therefore define the
+// same functions, or both would be linked and clash.
 #include "install/hold_point.h"
 
 #ifdef TOVANE_TEST_HOOKS
@@ -15,11 +15,15 @@ namespace tovane {
 
 #ifdef TOVANE_TEST_HOOKS
 
-void HoldIfAsked(const std::string& stage) {
+bool AskedFor(const std::string& stage) {
     char wanted[256] = {};
     DWORD length = ::GetEnvironmentVariableA("TOVANE_INSTALL_HOLD", wanted, sizeof wanted);
-    if (length == 0 || length >= sizeof wanted ||
-        ("," + std::string(wanted) + ",").find("," + stage + ",") == std::string::npos) {
+    return length != 0 && length < sizeof wanted &&
+           ("," + std::string(wanted) + ",").find("," + stage + ",") != std::string::npos;
+}
+
+void HoldIfAsked(const std::string& stage) {
+    if (!AskedFor(stage)) {
         return;
     }
     char temp[MAX_PATH + 1] = {};
@@ -40,6 +44,8 @@ void HoldIfAsked(const std::string& stage) {
 }
 
 #else
+
+bool AskedFor(const std::string&) { return false; }
 
 void HoldIfAsked(const std::string&) {}
 

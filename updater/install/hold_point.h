@@ -19,4 +19,9 @@ namespace tovane {
 // Otherwise it does nothing.
 void HoldIfAsked(const std::string& stage);
 
+// In a test build: whether TOVANE_INSTALL_HOLD names this stage. The
+// elevated step's "decline-elevation" stands for a user who declines the
+// administrator's consent, which Wine never asks for. Otherwise false.
+bool AskedFor(const std::string& stage);
+
 }  // namespace tovane

@@ -182,6 +182,10 @@ std::string HandOverSignaturePath(const std::string& downloads) {
 
 ElevatedRun RunElevated(const std::string& parameters, const std::string& directory) {
     ElevatedRun run;
+    if (AskedFor("decline-elevation")) {
+        run.error = ERROR_CANCELLED;
+        return run;
+    }
     wchar_t self[MAX_PATH + 1] = {};
     const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {

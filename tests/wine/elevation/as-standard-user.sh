@@ -46,7 +46,7 @@ PY
                 folder=${request% *}
                 owner=${request#* }
                 case "$folder" in
-                consent | failure | tampered | unkeyed | interrupted)
+                consent | failure | tampered | unkeyed | interrupted | declined)
                     case "$owner" in
                     user) chown -R "$USER_NAME" "$PROTECTED/$folder" || true ;;
                     root) chown -R root:root "$PROTECTED/$folder" || true ;;
@@ -72,7 +72,8 @@ PY
     # The driver's own output; Wine's trace lines are only counted.
     grep -v ':trace:\|:fixme:' "$WORK/driver.err" >&2 || true
     # consent, failure, tampered, and interrupted twice (its install, then
-    # the recovery on the next start).
+    # the recovery on the next start); not declined, whose consent is refused
+    # in the updater itself, nor unkeyed.
     runas=$(grep -c 'verb=L"runas"' "$WORK/driver.err" || true)
     echo "ShellExecuteEx calls with verb \"runas\": $runas (expected 5)"
     [ "$runas" = 5 ] || rc=1
@@ -129,7 +130,7 @@ runuser -u "$user" -- env HOME="/home/$user" KELVO_DISPLAY=":$display" \
 # One program folder per case, root's, with version 1.0 in it.
 protected=$work/protected
 rm -rf "$protected"
-for case in consent failure tampered unkeyed interrupted; do
+for case in consent failure tampered unkeyed interrupted declined; do
     dir=$protected/$case
     mkdir -p "$dir"
     cp "$product" "$dir/Kelvo.exe"

@@ -95,6 +95,9 @@ protected:
         if (test.find("Interrupted") != std::string::npos) {
             return "interrupted";
         }
+        if (test.find("Declined") != std::string::npos) {
+            return "declined";
+        }
         return "unkeyed";
     }
 
@@ -218,6 +221,18 @@ TEST_F(ElevationTest, TheElevatedStepFailsAndNothingIsChangedAndTheProductRunsAg
     EXPECT_EQ(box.text,
               "Installing the update with administrator rights failed; every file has its "
               "previous content again. The update was not installed.");
+    ExpectRestartedByTheUser();
+    Finish(box, dialog);
+    ExpectOldVersion();
+}
+
+TEST_F(ElevationTest, ConsentDeclinedChangesNothingAndTheProductRunsAgain) {
+    HWND dialog = StartUpdate("decline-elevation");
+    ASSERT_NE(dialog, nullptr);
+    const MessageBoxSeen box = Result(dialog);
+    EXPECT_EQ(box.text,
+              "Kelvo's folder can be changed only with administrator rights, which were not "
+              "given. Nothing was changed.");
     ExpectRestartedByTheUser();
     Finish(box, dialog);
     ExpectOldVersion();
