@@ -39,31 +39,48 @@ TEST(CommandLine, TheElevatedStepsTakeExactlyTheirArguments) {
         ElevatedStep step;
         const char* downloads;  // nullptr: refused
         const char* target;
+        unsigned long waiting;
         const char* refused;
     } cases[] = {
-        {{"/install", "C:\\t\\", "C:\\Program Files\\Kelvo"},
+        {{"/install", "C:\\t\\", "C:\\Program Files\\Kelvo", "1234"},
          ElevatedStep::kInstall,
          "C:\\t\\",
          "C:\\Program Files\\Kelvo\\",
+         1234,
          ""},
-        {{"-INSTALL", "C:\\t", "D:\\"}, ElevatedStep::kInstall, "C:\\t\\", "D:\\", ""},
-        {{"/install", "C:\\t"}, ElevatedStep::kInstall, nullptr, nullptr, "/install"},
-        {{"/install", "C:\\t", "C:\\k", "/quiet"},
+        {{"-INSTALL", "C:\\t", "D:\\", "4294967295"},
+         ElevatedStep::kInstall,
+         "C:\\t\\",
+         "D:\\",
+         4294967295ul,
+         ""},
+        {{"/install", "C:\\t", "C:\\k"}, ElevatedStep::kInstall, nullptr, nullptr, 0, "/install"},
+        {{"/install", "C:\\t", "C:\\k", "1", "/quiet"},
          ElevatedStep::kInstall,
          nullptr,
          nullptr,
+         0,
          "/quiet"},
         // A relative folder would mean whatever the current one is.
-        {{"/install", "t", "C:\\k"}, ElevatedStep::kInstall, nullptr, nullptr, "t"},
-        {{"/install", "C:\\t", "\\\\server\\k"},
+        {{"/install", "t", "C:\\k", "1"}, ElevatedStep::kInstall, nullptr, nullptr, 0, "t"},
+        {{"/install", "C:\\t", "\\\\server\\k", "1"},
          ElevatedStep::kInstall,
          nullptr,
          nullptr,
+         0,
          "\\\\server\\k"},
-        {{"/recover"}, ElevatedStep::kRecover, "", "", ""},
-        {{"/recover", "x"}, ElevatedStep::kRecover, nullptr, nullptr, "x"},
+        {{"/install", "C:\\t", "C:\\k", "0"}, ElevatedStep::kInstall, nullptr, nullptr, 0, "0"},
+        {{"/install", "C:\\t", "C:\\k", "4294967296"},
+         ElevatedStep::kInstall,
+         nullptr,
+         nullptr,
+         0,
+         "4294967296"},
+        {{"/install", "C:\\t", "C:\\k", "12x"}, ElevatedStep::kInstall, nullptr, nullptr, 0, "12x"},
+        {{"/recover"}, ElevatedStep::kRecover, "", "", 0, ""},
+        {{"/recover", "x"}, ElevatedStep::kRecover, nullptr, nullptr, 0, "x"},
         // Only first: a switch after /quiet is refused like any other argument.
-        {{"/quiet", "/recover"}, ElevatedStep::kNone, nullptr, nullptr, "/recover"},
+        {{"/quiet", "/recover"}, ElevatedStep::kNone, nullptr, nullptr, 0, "/recover"},
     };
     for (const auto& c : cases) {
         const tovane::CommandLine line = tovane::ParseCommandLine(c.arguments);
@@ -74,14 +91,15 @@ TEST(CommandLine, TheElevatedStepsTakeExactlyTheirArguments) {
             EXPECT_EQ(line.elevated, c.step) << shown;
             EXPECT_EQ(line.downloads, c.downloads) << shown;
             EXPECT_EQ(line.target, c.target) << shown;
+            EXPECT_EQ(line.waiting, c.waiting) << shown;
         }
     }
 }
 
 TEST(CommandLine, InstallArgumentsDoubleTheBackslashesBeforeEachClosingQuote) {
-    EXPECT_EQ(tovane::InstallArguments("C:\\Temp\\", "C:\\Program Files\\Kelvo\\"),
-              "/install \"C:\\Temp\\\\\" \"C:\\Program Files\\Kelvo\\\\\"");
-    EXPECT_EQ(tovane::InstallArguments("C:\\", "D:\\k"), "/install \"C:\\\\\" \"D:\\k\"");
+    EXPECT_EQ(tovane::InstallArguments("C:\\Temp\\", "C:\\Program Files\\Kelvo\\", 42),
+              "/install \"C:\\Temp\\\\\" \"C:\\Program Files\\Kelvo\\\\\" 42");
+    EXPECT_EQ(tovane::InstallArguments("C:\\", "D:\\k", 7), "/install \"C:\\\\\" \"D:\\k\" 7");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "numbers.h"
 #include "text_compare.h"
 
 namespace tovane {
@@ -31,8 +32,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine line;
     if (!arguments.empty() && IsSwitch(arguments[0], "install")) {
         line.elevated = ElevatedStep::kInstall;
-        if (arguments.size() != 3) {
-            return Refuse(line, arguments.size() < 3 ? arguments[0] : arguments[3]);
+        if (arguments.size() != 4) {
+            return Refuse(line, arguments.size() < 4 ? arguments[0] : arguments[4]);
         }
         for (std::size_t i = 1; i < 3; ++i) {
             if (arguments[i].size() < 3 || arguments[i][1] != ':' || arguments[i][2] != '\\') {
@@ -41,6 +42,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         }
         line.downloads = Folder(arguments[1]);
         line.target = Folder(arguments[2]);
+        const DecimalScan pid = ScanDecimal(arguments[3]);
+        if (pid.digits == 0 || pid.digits != arguments[3].size() || pid.value == 0 ||
+            pid.value > 0xFFFFFFFFu) {
+            return Refuse(line, arguments[3]);
+        }
+        line.waiting = static_cast<unsigned long>(pid.value);
         return line;
     }
     if (!arguments.empty() && IsSwitch(arguments[0], "recover")) {
@@ -56,7 +63,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     return line;
 }
 
-std::string InstallArguments(const std::string& downloads, const std::string& target) {
+std::string InstallArguments(const std::string& downloads, const std::string& target,
+                             unsigned long waiting) {
     // Backslashes before a quote escape it: those at the end are doubled,
     // so that a folder reads back whole and not as C:\x" followed by more.
     auto quoted = [](const std::string& folder) {
@@ -66,7 +74,7 @@ std::string InstallArguments(const std::string& downloads, const std::string& ta
         }
         return "\"" + folder + std::string(trailing, '\\') + "\"";
     };
-    return "/install " + quoted(downloads) + " " + quoted(target);
+    return "/install " + quoted(downloads) + " " + quoted(target) + " " + std::to_string(waiting);
 }
 
 }  // namespace tovane

@@ -14,7 +14,7 @@ namespace tovane {
 // none of the files the user's programs can write: it verifies them again.
 enum class ElevatedStep {
     kNone,
-    kInstall,  // /install <downloads folder> <target folder>
+    kInstall,  // /install <downloads folder> <target folder> <waiting updater's process id>
     kRecover,  // /recover: an interrupted installation put right
 };
 
@@ -22,21 +22,23 @@ struct CommandLine {
     bool valid = true;
     bool quiet = false;
     ElevatedStep elevated = ElevatedStep::kNone;
-    std::string downloads;  // /install: the folder the checked downloads lie in
-    std::string target;     // /install: the folder to install into
-    std::string refused;    // the first argument not understood
+    std::string downloads;      // /install: the folder the checked downloads lie in
+    std::string target;         // /install: the folder to install into
+    unsigned long waiting = 0;  // /install: the updater that waits, and stops the product
+    std::string refused;        // the first argument not understood
 };
 
 // The arguments after the program's name. "/quiet" (or "-quiet", any case)
-// alone, "/install" with exactly two folder arguments, or "/recover" alone;
+// alone, "/install" with two folders and a process id, or "/recover" alone;
 // every other argument, a second /quiet included, is refused rather than
 // ignored.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 // The arguments that ParseCommandLine reads back as /install of these
-// folders, quoted for CommandLineToArgvW (a folder's trailing '\' would
-// otherwise escape the closing quote).
-std::string InstallArguments(const std::string& downloads, const std::string& target);
+// folders for the waiting updater, quoted for CommandLineToArgvW (a
+// folder's trailing '\' would otherwise escape the closing quote).
+std::string InstallArguments(const std::string& downloads, const std::string& target,
+                             unsigned long waiting);
 
 // The exit codes of Tovane.exe. Without /quiet it always ends with kExitDone.
 enum ExitCode : int {

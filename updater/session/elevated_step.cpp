@@ -22,14 +22,75 @@ namespace tovane {
 
 namespace {
 
-// The product as the elevated copy sees it: found, asked to close and ended
-// like anywhere else, but never started, which would give it administrator
-// rights too; the updater that waits starts it. No one answers a prompt.
+// The events of the hand-over between the updater that waits and its
+// elevated copy, named after the waiting updater's process.
+std::wstring HandOverEventName(unsigned long waiting, const wchar_t* what) {
+    return L"Local\\Tovane." + std::to_wstring(waiting) + L"." + what;
+}
+
+// The product as the elevated copy sees it. It is never started here, which
+// would give it administrator rights too: the updater that waits starts it.
+// Closing it is handed back to that updater too, once everything slow is
+// done (the files staged, the journal written): it closes the product as
+// the user, and asks the user where the product will not close. Where the
+// hand-over events cannot be opened (an administrator of another account
+// cannot open the user's objects), this copy closes it itself, and no one
+// is asked.
 class ElevatedProductControl : public Win32ProductControl {
 public:
-    explicit ElevatedProductControl(std::string programFolder)
-        : Win32ProductControl(std::move(programFolder), [] { return false; }) {}
+    ElevatedProductControl(std::string programFolder, unsigned long waiting)
+        : Win32ProductControl(std::move(programFolder), [] { return false; }) {
+        if (waiting == 0) {
+            return;
+        }
+        staged_.reset(
+            ::OpenEventW(EVENT_MODIFY_STATE, FALSE, HandOverEventName(waiting, L"staged").c_str()));
+        stopped_.reset(
+            ::OpenEventW(SYNCHRONIZE, FALSE, HandOverEventName(waiting, L"stopped").c_str()));
+        refused_.reset(
+            ::OpenEventW(SYNCHRONIZE, FALSE, HandOverEventName(waiting, L"refused").c_str()));
+        waiter_.reset(::OpenProcess(SYNCHRONIZE, FALSE, waiting));
+        handOver_ = staged_ && stopped_ && refused_ && waiter_;
+    }
+
+    void RequestClose() override {
+        if (handOver_) {
+            ::SetEvent(staged_.get());
+        } else {
+            Win32ProductControl::RequestClose();
+        }
+    }
+    bool WaitForExit(DWORD timeoutMs) override {
+        if (!handOver_) {
+            return Win32ProductControl::WaitForExit(timeoutMs);
+        }
+        if (!answered_) {
+            // As long as the user takes to answer, or until that updater ends.
+            HANDLE answers[3] = {stopped_.get(), refused_.get(), waiter_.get()};
+            closedByUser_ = ::WaitForMultipleObjects(3, answers, FALSE, INFINITE) == WAIT_OBJECT_0;
+            answered_ = true;
+        }
+        return closedByUser_ && Win32ProductControl::WaitForExit(kClosedWaitMs);
+    }
+    bool Terminate(DWORD* error) override {
+        if (handOver_) {
+            *error = ERROR_CANCELLED;  // the user's updater has decided
+            return false;
+        }
+        return Win32ProductControl::Terminate(error);
+    }
     bool Start(const std::string&, DWORD*) override { return true; }
+
+private:
+    // The waiting updater says "stopped" once the process has ended.
+    static constexpr DWORD kClosedWaitMs = 5000;
+    kelvo::unique_handle staged_;
+    kelvo::unique_handle stopped_;
+    kelvo::unique_handle refused_;
+    kelvo::unique_handle waiter_;
+    bool handOver_ = false;
+    bool answered_ = false;
+    bool closedByUser_ = false;
 };
 
 class NoInstallProgress : public InstallProgress {
@@ -141,7 +202,7 @@ int ElevatedInstall(const CommandLine& line, const std::string& programFolder) {
         request.names.push_back(name);
         request.sources.push_back(held.back().get());
     }
-    ElevatedProductControl control(programFolder);
+    ElevatedProductControl control(programFolder, line.waiting);
     NoInstallProgress progress;
     const InstallResult result = Install(request, control, progress);
     if (result.outcome != InstallResult::Outcome::kInstalled) {
@@ -152,7 +213,7 @@ int ElevatedInstall(const CommandLine& line, const std::string& programFolder) {
 
 int ElevatedRecovery(const std::string& programFolder) {
     HoldIfAsked("recovering");
-    ElevatedProductControl control(programFolder);
+    ElevatedProductControl control(programFolder, 0);
     const RecoveryResult result = RecoverInterruptedInstall(programFolder, control);
     if (!result.message.empty()) {
         diag::LogNote(("elevated recovery: " + result.message).c_str(), programFolder.c_str());
@@ -180,14 +241,22 @@ std::string HandOverSignaturePath(const std::string& downloads) {
     return downloads + "Tovane.install.sig";
 }
 
-ElevatedRun RunElevated(const std::string& parameters, const std::string& directory) {
+ElevatedRun RunElevated(const std::string& parameters, const std::string& directory,
+                        const std::function<bool()>& stopProduct) {
     ElevatedRun run;
     if (AskedFor("decline-elevation")) {
         run.error = ERROR_CANCELLED;
         return run;
     }
-    wchar_t self[MAX_PATH + 1] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const unsigned long self = ::GetCurrentProcessId();
+    kelvo::unique_handle staged(
+        ::CreateEventW(nullptr, TRUE, FALSE, HandOverEventName(self, L"staged").c_str()));
+    kelvo::unique_handle stopped(
+        ::CreateEventW(nullptr, TRUE, FALSE, HandOverEventName(self, L"stopped").c_str()));
+    kelvo::unique_handle refused(
+        ::CreateEventW(nullptr, TRUE, FALSE, HandOverEventName(self, L"refused").c_str()));
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         run.error = length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
         return run;
@@ -198,7 +267,7 @@ ElevatedRun RunElevated(const std::string& parameters, const std::string& direct
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = L"runas";
-    info.lpFile = self;
+    info.lpFile = path;
     info.lpParameters = wideParameters.c_str();
     info.lpDirectory = wideDirectory.c_str();
     info.nShow = SW_HIDE;
@@ -213,7 +282,14 @@ ElevatedRun RunElevated(const std::string& parameters, const std::string& direct
         return run;
     }
     kelvo::unique_handle process(info.hProcess);
-    ::WaitForSingleObject(process.get(), INFINITE);
+    // The copy asks for the product's stop once it is ready for it; its end
+    // comes without that when it fails first or the product is not running.
+    HANDLE waits[2] = {process.get(), staged.get()};
+    const DWORD count = staged && stopped && refused ? 2 : 1;
+    if (::WaitForMultipleObjects(count, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        ::SetEvent(stopProduct() ? stopped.get() : refused.get());
+        ::WaitForSingleObject(process.get(), INFINITE);
+    }
     DWORD code = kElevatedUnusable;
     ::GetExitCodeProcess(process.get(), &code);
     run.exitCode = code;

@@ -745,9 +745,9 @@ std::string UpdateSession::TargetNow() {
     return target.empty() ? m_strAppDir : target;
 }
 
-// The product is stopped here, as the user's; the elevated copy of the
-// updater verifies and installs, and the product is started again here,
-// never with administrator rights.
+// The elevated copy of the updater verifies, stages and installs; the
+// product is stopped here, as the user's, when the copy is ready for it, and
+// started again here, never with administrator rights.
 void UpdateSession::InstallElevated(const std::string& target) {
     if (!trust::HasBuiltInKey()) {
         // Nothing would check the files it copied: any program of this user
@@ -780,21 +780,21 @@ void UpdateSession::InstallElevated(const std::string& target) {
         return;
     }
     Win32ProductControl control(m_strAppDir, [this] { return view_->AskWhetherClosed(); });
-    Status("Closing Kelvo for the update...");
-    std::string exe;
-    if (StopProduct(control, kProductGraceMs, &exe) == StopOutcome::kStillRunning) {
-        EndReplacingFiles();
-        handOverGone();
-        view_->Show(SessionEvent::Report(
-            "Kelvo is still running, so the update was not installed. Nothing was changed; "
-            "close Kelvo and try the update again.",
-            true, false));
-        return;
-    }
     Status("Installing the update with administrator rights...");
-    const ElevatedRun run = RunElevated(InstallArguments(m_strTempDir, target), m_strAppDir);
+    // The product runs on while the copy verifies and stages the files; it
+    // is stopped here, as the user, when the copy asks for it.
+    std::string exe;
+    StopOutcome stop = StopOutcome::kNotRunning;
+    const ElevatedRun run = RunElevated(
+        InstallArguments(m_strTempDir, target, ::GetCurrentProcessId()), m_strAppDir, [&] {
+            Status("Closing Kelvo for the update...");
+            stop = StopProduct(control, kProductGraceMs, &exe);
+            Status("Installing the update with administrator rights...");
+            return stop != StopOutcome::kStillRunning;
+        });
     std::string note;
-    if (!exe.empty() && !control.IsRunning() && !control.Start(exe, &error)) {
+    if (stop == StopOutcome::kStopped && !exe.empty() && !control.IsRunning() &&
+        !control.Start(exe, &error)) {
         const Failure failure = Failure::System("Starting", exe, error);
         diag::Log(failure);
         note = " " + Describe(failure) + " Please start it yourself.";

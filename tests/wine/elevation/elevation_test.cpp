@@ -178,6 +178,12 @@ protected:
             << "no Kelvo.exe started by the updater";
     }
 
+    // Failures before the stop: the product was never asked to close.
+    void ExpectLeftRunning() {
+        EXPECT_TRUE(product_.Running()) << "the product was stopped for an update it did not get";
+        EXPECT_TRUE(ChildrenNamed(tovane_.Pid(), "Kelvo.exe").empty());
+    }
+
     std::string name_;
     std::string folder_;
     std::string signals_;
@@ -189,12 +195,20 @@ protected:
 };
 
 TEST_F(ElevationTest, AdministratorRightsGivenInstallEveryFileAndTheUserStartsTheProduct) {
-    HWND dialog = StartUpdate("elevated");
+    HWND dialog = StartUpdate("elevated,stopping");
     ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(ElevatedHolds()) << ItemText(dialog, IDC_STATUS);
-    EXPECT_FALSE(product_.Running()) << "the product runs while the elevated copy installs";
     EXPECT_EQ(ItemText(dialog, IDC_STATUS), "Installing the update with administrator rights...");
     HandFolderOver();
+    ::DeleteFileA(held_.c_str());
+    // Staged and journalled with the product still running: it is down for
+    // the renames alone.
+    ASSERT_TRUE(ElevatedHolds("stopping"));
+    EXPECT_TRUE(product_.Running()) << "the product was stopped before the files were staged";
+    EXPECT_TRUE(FileExists(folder_ + "\\Tovane.journal"));
+    std::string staged;
+    EXPECT_TRUE(ReadFile(folder_ + "\\Tovane.rollback\\0.new", staged) &&
+                staged == "Kelvo 1.1 sample data\r\n");
     ::DeleteFileA(held_.c_str());
     const MessageBoxSeen box = Result(dialog);
     EXPECT_EQ(box.text, "Update success");
@@ -213,7 +227,7 @@ TEST_F(ElevationTest, AdministratorRightsGivenInstallEveryFileAndTheUserStartsTh
     EXPECT_FALSE(FileExists(folder_ + "\\Tovane.rollback"));
 }
 
-TEST_F(ElevationTest, TheElevatedStepFailsAndNothingIsChangedAndTheProductRunsAgain) {
+TEST_F(ElevationTest, TheElevatedStepFailsAndNothingIsChangedAndTheProductRunsOn) {
     // No consent to hand the folder over: the copy runs with the user's rights.
     HWND dialog = StartUpdate(nullptr);
     ASSERT_NE(dialog, nullptr);
@@ -221,19 +235,19 @@ TEST_F(ElevationTest, TheElevatedStepFailsAndNothingIsChangedAndTheProductRunsAg
     EXPECT_EQ(box.text,
               "Installing the update with administrator rights failed; every file has its "
               "previous content again. The update was not installed.");
-    ExpectRestartedByTheUser();
+    ExpectLeftRunning();
     Finish(box, dialog);
     ExpectOldVersion();
 }
 
-TEST_F(ElevationTest, ConsentDeclinedChangesNothingAndTheProductRunsAgain) {
+TEST_F(ElevationTest, ConsentDeclinedChangesNothingAndTheProductRunsOn) {
     HWND dialog = StartUpdate("decline-elevation");
     ASSERT_NE(dialog, nullptr);
     const MessageBoxSeen box = Result(dialog);
     EXPECT_EQ(box.text,
               "Kelvo's folder can be changed only with administrator rights, which were not "
               "given. Nothing was changed.");
-    ExpectRestartedByTheUser();
+    ExpectLeftRunning();
     Finish(box, dialog);
     ExpectOldVersion();
 }
@@ -250,7 +264,7 @@ TEST_F(ElevationTest, AFileChangedAfterTheUsersCheckIsRefusedByTheElevatedStep) 
     EXPECT_EQ(box.text,
               "The update files no longer match the update information they were checked "
               "against. Nothing was changed; please try the update again later.");
-    ExpectRestartedByTheUser();
+    ExpectLeftRunning();
     Finish(box, dialog);
     ExpectOldVersion();
 }
@@ -309,6 +323,15 @@ TEST_F(ElevationTest, AnInterruptedElevatedInstallIsPutRightElevatedOnTheNextSta
         << ItemText(dialog, IDC_STATUS);
     EXPECT_TRUE(WaitUntil([&] { return !FileExists(folder_ + "\\Tovane.journal"); }, 10000));
     ExpectOldVersion();
+    // The product the interrupted install had stopped runs again, started
+    // by this updater.
+    EXPECT_FALSE(product_.Running());
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            restarted_ = ChildrenNamed(tovane_.Pid(), "Kelvo.exe");
+            return !restarted_.empty();
+        },
+        10000));
     // The check goes on, over the old version again.
     EXPECT_TRUE(WaitUntil([&] { return ItemEnabled(dialog, IDC_UPDATE); }, 20000))
         << ItemText(dialog, IDC_STATUS);
