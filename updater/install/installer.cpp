@@ -15,8 +15,6 @@ namespace tovane {
 namespace {
 
 const char kJournalName[] = "Tovane.journal";
-// A journal names a few files; anything this large was not written here.
-const std::size_t kJournalLimit = std::size_t(16) << 20;
 
 // The user's message for a failed step; the step goes to the log as well,
 // with the code taken right after the call that failed.
@@ -357,7 +355,7 @@ RecoveryResult RecoverInterruptedInstall(const std::string& programFolder,
     ::DeleteFileA((path + ".tmp").c_str());  // a journal never finished; nothing was touched
     std::string text;
     DWORD error = 0;
-    if (!ReadWholeFile(path, kJournalLimit, &text, &error)) {
+    if (!ReadWholeFile(path, kJournalBytes, &text, &error)) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             // Without a journal the backup folder holds only files staged by
             // an installation cut short before it stopped the product.

@@ -4,6 +4,7 @@
 // back on the next start. Text, one record a line; no windows.h.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,8 @@ namespace tovane {
 // new copies, and the product's program that is stopped and started again.
 inline constexpr char kBackupFolderName[] = "Tovane.rollback\\";
 inline constexpr char kProductFileName[] = "Kelvo.exe";
+// A journal names a few files; anything this large was not written here.
+inline constexpr std::size_t kJournalBytes = std::size_t(16) << 20;
 
 struct JournalEntry {
     std::string name;  // a plain file name in the target folder

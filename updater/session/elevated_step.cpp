@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "app_paths.h"
@@ -213,6 +214,18 @@ int ElevatedInstall(const CommandLine& line, const std::string& programFolder) {
 
 int ElevatedRecovery(const std::string& programFolder) {
     HoldIfAsked("recovering");
+    // As administrator, only a journal about its own folder: one that names
+    // another lies where the user may be able to write, and could have an
+    // administrator delete files in that other folder.
+    std::string text;
+    DWORD error = 0;
+    if (ReadWholeFile(JournalPath(programFolder), kJournalBytes, &text, &error)) {
+        const std::optional<InstallJournal> journal = ParseJournal(text);
+        if (journal && !SameFolder(journal->targetFolder, programFolder)) {
+            return Refused("the journal names another folder", journal->targetFolder,
+                           kElevatedUnusable);
+        }
+    }
     ElevatedProductControl control(programFolder, 0);
     const RecoveryResult result = RecoverInterruptedInstall(programFolder, control);
     if (!result.message.empty()) {

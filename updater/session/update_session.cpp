@@ -823,7 +823,7 @@ void UpdateSession::InstallElevated(const std::string& target) {
 bool UpdateSession::RecoverElevated(ProductControl& control, RecoveryResult* result) {
     std::string text;
     DWORD error = 0;
-    if (!ReadWholeFile(JournalPath(m_strAppDir), limits::kManifestBytes, &text, &error)) {
+    if (!ReadWholeFile(JournalPath(m_strAppDir), kJournalBytes, &text, &error)) {
         return false;  // none, or unreadable: the usual recovery says so
     }
     const std::optional<InstallJournal> journal = ParseJournal(text);
