@@ -1,9 +1,8 @@
 #!/bin/sh
 # Updates into folders a standard user cannot write, under Wine. The test
 # run is root, whom Unix permissions do not bind, so the driver
-# (elevation_test.cpp) runs as an unprivileged user in a prefix of that
-# user's own, on a display of its own that admits other users (-ac), over
-# program folders owned by root (mode 755: creates, renames and writes fail
+# (elevation_test.cpp) runs as an unprivileged user in a prefix and on a
+# display of that user's own, over program folders owned by root (mode 755: creates, renames and writes fail
 # with error 5, as Program Files refuses a standard user). Root answers the
 # driver's requests to hand a case's folder over: consent, where Wine has no
 # UAC. Every "runas" the updater makes shows in the WINEDEBUG=trace+exec
@@ -97,35 +96,12 @@ state=$work/user-wine
 mkdir -p "$state"
 chown "$user" "$state"
 
-# A display of its own, open to the user; ended by its id.
-display=
-n=150
-while [ $n -lt 250 ]; do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-        display=$n
-        break
-    fi
-    n=$((n + 1))
-done
-[ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
-Xvfb ":$display" -ac -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-cleanup() {
-    runuser -u "$user" -- sh "$harness/wine-session.sh" stop "$state" >/dev/null 2>&1 || true
-    kill $xvfb 2>/dev/null || true
-}
-trap cleanup EXIT INT TERM
-i=0
-while [ ! -e "/tmp/.X11-unix/X$display" ]; do
-    i=$((i + 1))
-    [ $i -lt 100 ] || { echo "Xvfb did not start" >&2; exit 1; }
-    sleep 0.1
-done
-
-# The user's prefix, kept between runs like the test run's own.
-runuser -u "$user" -- env HOME="/home/$user" KELVO_DISPLAY=":$display" \
-    sh "$harness/wine-session.sh" start "$state" "$arch" >"$work/session.log" 2>&1 ||
-    { cat "$work/session.log" >&2; exit 1; }
+# The user's prefix and display (wine-session.sh starts Xvfb as that user),
+# kept between runs like the test run's own, and ended by its ids.
+trap 'runuser -u "$user" -- sh "$harness/wine-session.sh" stop "$state" >/dev/null 2>&1 || true' \
+    EXIT INT TERM
+runuser -u "$user" -- env HOME="/home/$user" sh "$harness/wine-session.sh" start "$state" "$arch" \
+    >"$work/session.log" 2>&1 || { cat "$work/session.log" >&2; exit 1; }
 
 # One program folder per case, root's, with version 1.0 in it.
 protected=$work/protected
