@@ -92,20 +92,27 @@ user=kelvo-standard
 id -u "$user" >/dev/null 2>&1 || useradd -m -s /bin/sh "$user"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
-state=$work/user-wine
+# What the user runs and reads lies outside the checkout, which may be in a
+# folder only root can enter (mktemp -d makes it 0700): a folder of this
+# run's own, removed at the end. The user's prefix stays in its home.
+shared=$(mktemp -d /tmp/kelvo-elevation.XXXXXX)
+chmod 755 "$shared"
+cp "$harness/wine-session.sh" "$driver" "$shared/"
+driver=$shared/$(basename "$driver")
+state=/home/$user/kelvo-wine-$arch
 mkdir -p "$state"
 chown "$user" "$state"
 
 # The user's prefix and display (wine-session.sh starts Xvfb as that user),
-# kept between runs like the test run's own, and ended by its ids.
-trap 'runuser -u "$user" -- sh "$harness/wine-session.sh" stop "$state" >/dev/null 2>&1 || true' \
-    EXIT INT TERM
-runuser -u "$user" -- env HOME="/home/$user" sh "$harness/wine-session.sh" start "$state" "$arch" \
+# ended by their ids.
+trap 'runuser -u "$user" -- sh "$shared/wine-session.sh" stop "$state" >/dev/null 2>&1 || true
+    rm -rf "$shared"' EXIT INT TERM
+chmod -R a+rX "$shared"
+runuser -u "$user" -- env HOME="/home/$user" sh "$shared/wine-session.sh" start "$state" "$arch" \
     >"$work/session.log" 2>&1 || { cat "$work/session.log" >&2; exit 1; }
 
 # One program folder per case, root's, with version 1.0 in it.
-protected=$work/protected
-rm -rf "$protected"
+protected=$shared/protected
 for case in consent failure tampered unkeyed interrupted declined; do
     dir=$protected/$case
     mkdir -p "$dir"
@@ -120,8 +127,7 @@ for case in consent failure tampered unkeyed interrupted declined; do
 done
 chown -R root:root "$protected"
 chmod -R u=rwX,go=rX "$protected"
-signals=$work/signals
-rm -rf "$signals"
+signals=$shared/signals
 mkdir -p "$signals"
 chown "$user" "$signals"
 
