@@ -3,8 +3,13 @@
 // until the "Update success" box, and Tovane's working set meanwhile. Also
 // the peer's second half: one CopyFileA, timed. The time from the start to
 // the offered update (release notes shown) is printed too.
-//   update_job_bench job TOVANE_EXE PROGRAM_DIR
+// With "product", the product stand-in (PROGRAM_DIR\Kelvo.exe) runs first,
+// and the downtime it recorded (times.log: from its close to its start again)
+// is printed as well. "durable" is the peer's second half made as durable as
+// the updater: the copy, then FlushFileBuffers on it.
+//   update_job_bench job TOVANE_EXE PROGRAM_DIR [product]
 //   update_job_bench copy FROM TO
+//   update_job_bench durable FROM TO
 #include <windows.h>
 #include <psapi.h>
 
@@ -42,10 +47,65 @@ int Copy(const char* from, const char* to) {
     return ok ? 0 : 1;
 }
 
-int Job(const std::string& exe, const std::string& programDir) {
+int Durable(const char* from, const char* to) {
+    LARGE_INTEGER start, end;
+    ::QueryPerformanceCounter(&start);
+    bool ok = ::CopyFileA(from, to, FALSE) != FALSE;
+    if (ok) {
+        HANDLE file = ::CreateFileA(to, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ok = file != INVALID_HANDLE_VALUE && ::FlushFileBuffers(file);
+        if (file != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(file);
+        }
+    }
+    ::QueryPerformanceCounter(&end);
+    std::printf("result=%d seconds=%.3f\n", ok ? 1 : 0, Seconds(start, end));
+    return ok ? 0 : 1;
+}
+
+// The product's last close and the start after it, from its times.log; a
+// negative value when they are not there.
+double Downtime(const std::string& programDir) {
+    std::string log;
+    if (!ReadFile(programDir + "\\times.log", log)) {
+        return -1;
+    }
+    double close = -1;
+    double downtime = -1;
+    std::size_t at = 0;
+    while (at < log.size()) {
+        std::size_t end = log.find('\n', at);
+        const std::string line =
+            log.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? log.size() : end + 1;
+        char what[16] = {};
+        double when = 0;
+        if (std::sscanf(line.c_str(), "%15s %lf", what, &when) != 2) {
+            continue;
+        }
+        if (std::string(what) == "close") {
+            close = when;
+        } else if (close >= 0) {
+            downtime = when - close;
+        }
+    }
+    return downtime;
+}
+
+int Job(const std::string& exe, const std::string& programDir, bool product) {
     if (!WriteFile(programDir + "\\Version.ini", "[Kelvo]\r\nMainVer=1\r\nSubVer=0\r\n")) {
         std::fprintf(stderr, "cannot write the installed version\n");
         return 1;
+    }
+    Child running;
+    if (product) {
+        std::string error;
+        if (!WriteFile(programDir + "\\product.times", "") ||
+            !running.Start(programDir + "\\Kelvo.exe", programDir, "", &error) ||
+            WaitForWindowOf(running.Pid(), "Kelvo", 20000) == nullptr) {
+            std::fprintf(stderr, "the product did not start: %s\n", error.c_str());
+            return 1;
+        }
     }
     Child tovane;
     std::string error;
@@ -100,9 +160,21 @@ int Job(const std::string& exe, const std::string& programDir) {
         std::fprintf(stderr, "the job ended with \"%s\"\n", box.text.c_str());
     }
     std::printf(
-        "result=%d seconds=%.3f check_seconds=%.3f start_working_set=%lu peak_working_set=%lu\n",
+        "result=%d seconds=%.3f check_seconds=%.3f start_working_set=%lu peak_working_set=%lu",
         ok ? 1 : 0, Seconds(start, end), Seconds(launched, offered),
         static_cast<unsigned long>(before), static_cast<unsigned long>(peak.load()));
+    if (product) {
+        // The product the updater started again: found by its start record.
+        const double downtime = Downtime(programDir);
+        std::printf(" downtime=%.4f", downtime);
+        EndRecordedStarts(programDir);
+        if (downtime < 0) {
+            std::fprintf(stderr, "no close and start again in times.log\n");
+            std::printf("\n");
+            return 1;
+        }
+    }
+    std::printf("\n");
     return ok ? 0 : 1;
 }
 
@@ -112,9 +184,15 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "copy") {
         return Copy(argv[2], argv[3]);
     }
-    if (argc == 4 && std::string(argv[1]) == "job") {
-        return Job(WinPath(argv[2]), WinPath(argv[3]));
+    if (argc == 4 && std::string(argv[1]) == "durable") {
+        return Durable(argv[2], argv[3]);
     }
-    std::fprintf(stderr, "usage: %s job TOVANE_EXE PROGRAM_DIR | copy FROM TO\n", argv[0]);
+    if ((argc == 4 || (argc == 5 && std::string(argv[4]) == "product")) &&
+        std::string(argv[1]) == "job") {
+        return Job(WinPath(argv[2]), WinPath(argv[3]), argc == 5);
+    }
+    std::fprintf(
+        stderr, "usage: %s job TOVANE_EXE PROGRAM_DIR [product] | copy FROM TO | durable FROM TO\n",
+        argv[0]);
     return 2;
 }

@@ -8,7 +8,9 @@
 // "ignore" ignores WM_CLOSE, "nowindow" holds the mutex without a window,
 // "slowexit" closes its window at once but its process needs 3 s more to
 // end, "saving" is still saving its data (saved.dat, 2.5 s) when WM_CLOSE
-// comes and closes only after that. A clean end exits with code 0.
+// comes and closes only after that. A clean end exits with code 0. With
+// "product.times" beside it, it records when it starts and is asked to close
+// (times.log), for the bench of the downtime.
 #include <windows.h>
 
 #include <cstdio>
@@ -52,6 +54,24 @@ void RecordStart(const std::string& mode) {
     }
 }
 
+// For the bench of the product's downtime: with "product.times" beside the
+// executable, the moments of each start and of each request to close
+// (QueryPerformanceCounter, one clock for every process of the machine) go
+// to times.log there.
+void RecordTime(const char* what) {
+    const std::string folder = ExeFolder();
+    if (::GetFileAttributesA((folder + "product.times").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    if (std::FILE* f = std::fopen((folder + "times.log").c_str(), "ab")) {
+        std::fprintf(f, "%s %.6f\n", what, static_cast<double>(now.QuadPart) / frequency.QuadPart);
+        std::fclose(f);
+    }
+}
+
 bool g_ignoreClose = false;
 bool g_saveOnClose = false;
 
@@ -74,6 +94,7 @@ void SaveData() {
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_CLOSE:
+        RecordTime("close");
         if (g_ignoreClose) {
             return 0;
         }
@@ -93,6 +114,7 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+    RecordTime("start");
     std::string mode = ReadMode();
     HANDLE mutex = ::CreateMutexA(nullptr, TRUE, "Kelvo");
     (void)mutex;

@@ -1,0 +1,222 @@
+#!/bin/sh
+# What an update costs the user, measured on the same nginx in the same run,
+# rounds interleaved (order alternating), min and median of each:
+#  1. bytes on the wire for a five-file release of which one file changed
+#     (four 1 MiB libraries as installed, a 4.3 MiB table of text that is
+#     new): every file fetched (no [Files], no [Compressed]) against the
+#     unchanged ones skipped and the table's gzip form fetched; the goal is
+#     the table's gzip size (plus the manifest);
+#  2. the product's downtime, from the moment it is asked to close to its
+#     start again (the product stand-in's own clock records both), for a
+#     1 MiB and a BIG-MiB update; goal: BIG <= 1.5 x 1 MiB + 50 ms;
+#  3. the update job for one BIG-MiB file (click on "Update" to "Update
+#     success") against a peer that is as durable: curl to a file, then one
+#     CopyFileA into the program folder and FlushFileBuffers on the copy;
+#     ratio peer/updater, goal >= 0.9.
+# Nothing is pinned to a CPU: on an idle 2-core VM Wine's small calls run
+# up to 3x slower than with the other core busy. KELVO_BENCH_BUSY=1 keeps one
+# core busy with a shell loop for the whole run.
+#
+#   bench/update.sh [ROUNDS [BIG]]      build tree: $KELVO_BUILD_DIR/bench-update
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+rounds=${1:-5}
+big=${2:-256}
+build=${KELVO_BUILD_DIR:-$root/build}/bench-update
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+
+arch=$("$root/scripts/wine-arch.sh")
+toolchain=mingw-w64-x86_64.cmake
+[ "$arch" = win32 ] && toolchain=mingw-w64-i686.cmake
+command -v curl >/dev/null || { echo "curl is needed (scripts/setup.sh installs it)" >&2; exit 1; }
+
+# Tovane.exe knows its server at build time: keep the port of the last run
+# while it is free.
+port=$(cat "$build/port" 2>/dev/null || true)
+if [ -z "$port" ] || ! python3 -c 'import socket,sys; s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); s.bind(("127.0.0.1", int(sys.argv[1])))' "$port" 2>/dev/null; then
+    port=$("$root/scripts/free-port.sh")
+fi
+echo "$port" >"$build/port"
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DKELVO_BUILD_TESTS=ON -DKELVO_WINE_TESTS=OFF \
+    -DTOVANE_UPDATE_HOST="127.0.0.1:$port" >"$build/configure.log" 2>&1 ||
+    { cat "$build/configure.log" >&2; exit 1; }
+cmake --build "$build" --target Tovane kelvo_product update_job_bench -j2 >"$build/build.log" 2>&1 ||
+    { cat "$build/build.log" >&2; exit 1; }
+
+state=$build/wine
+busy=
+if [ "${KELVO_BENCH_BUSY:-0}" = 1 ]; then
+    sh -c 'while :; do :; done' &
+    busy=$!
+fi
+"$root/tests/harness/wine-session.sh" start "$state" "$arch" >/dev/null
+trap '[ -z "$busy" ] || kill $busy; "$root/tests/harness/wine-session.sh" stop "$state" >/dev/null' EXIT
+. "$state/env"
+
+# The bodies, made once and kept.
+bodies=$build/bodies
+mkdir -p "$bodies"
+make_random() {
+    [ "$(stat -c %s "$bodies/$1" 2>/dev/null || echo 0)" = $(($2 * 1048576)) ] ||
+        head -c $(($2 * 1048576)) /dev/urandom >"$bodies/$1"
+}
+make_random big.dat "$big"
+make_random small.dat 1
+for i in 1 2 3 4; do make_random "lib$i.dll" 1; done
+python3 - "$bodies" <<'PY'
+import gzip, os, sys
+folder = sys.argv[1]
+path = os.path.join(folder, "table.dat")
+if not os.path.exists(path):
+    rows = "".join("row %d;%d;%d\r\n" % (i, i * 7919 % 100003, i * i % 65521) for i in range(200000))
+    with open(path, "w", newline="") as f:
+        f.write(rows)
+    with open(path, "rb") as f:
+        data = f.read()
+    with open(path + ".gz", "wb") as f:
+        f.write(gzip.compress(data, 9, mtime=0))
+PY
+
+cat >"$build/rounds.sh" <<'ROUNDS'
+set -eu
+folder=$KELVO_HTTP_ROOT/UploadFile/Product_Soft/Kelvo
+mkdir -p "$folder"
+log=$KELVO_HTTP_ROOT/nginx-access.log
+temp=$TEMP_DIR
+winz() { echo "Z:$1" | tr / '\\'; }
+value() { echo "$(stat -c %s "$1") $(sha256sum "$1" | cut -d' ' -f1)"; }
+# The manifest of the listed names; with "files", their [Files] entries; with
+# "gzip", the table's gzip form as well.
+manifest() {
+    kind=$1
+    shift
+    {
+        printf '[Programs]\r\nPrograms='
+        for n in "$@"; do printf '%s?' "$n"; done
+        printf '\r\n[Kelvo]\r\nMainVer=2\r\nSubVer=0\r\nUpdateInof=bench\r\n'
+        if [ "$kind" != none ]; then
+            printf '[Files]\r\n'
+            for n in "$@"; do printf '%s=%s\r\n' "$n" "$(value "$BODIES/$n")"; done
+        fi
+        if [ "$kind" = gzip ]; then
+            printf '[Compressed]\r\ntable.dat=gzip %s\r\n' "$(stat -c %s "$BODIES/table.dat.gz")"
+        fi
+    } >"$folder/Version.txt"
+}
+publish() {
+    rm -f "$folder"/*
+    for n in "$@"; do ln "$BODIES/$n" "$folder/$n"; done
+}
+fresh_program() {
+    prog=$BUILD/program
+    rm -rf "$prog"
+    mkdir -p "$prog"
+}
+job() {
+    "$KELVO_WINE" "$BUILD/bench/download/update_job_bench.exe" job "$TOVANE" "$BUILD/program" "$@" \
+        >"$BUILD/job.out" 2>&1 </dev/null || { cat "$BUILD/job.out" >&2; exit 1; }
+    tr -d "\r" <"$BUILD/job.out" | grep '^result='
+}
+served() { awk '{ s += $3 } END { print s + 0 }' "$log"; }
+
+release="lib1.dll lib2.dll lib3.dll lib4.dll table.dat"
+bytes() {
+    fresh_program
+    for n in lib1.dll lib2.dll lib3.dll lib4.dll; do cp "$BODIES/$n" "$BUILD/program/"; done
+    printf 'the old table' >"$BUILD/program/table.dat"
+    if [ "$1" = full ]; then
+        publish $release
+        manifest none $release
+    else
+        publish $release table.dat.gz
+        manifest gzip $release
+    fi
+    : >"$log"
+    job >/dev/null
+    for n in $release; do
+        cmp -s "$BUILD/program/$n" "$BODIES/$n" || { echo "$n installed wrong" >&2; exit 1; }
+    done
+    echo "bytes kind=$1 served=$(served)"
+}
+downtime() {
+    fresh_program
+    cp "$PRODUCT" "$BUILD/program/Kelvo.exe"
+    publish "$1"
+    manifest files "$1"
+    echo "down size=$1 $(job product)"
+    cmp -s "$BUILD/program/$1" "$BODIES/$1" || { echo "$1 installed wrong" >&2; exit 1; }
+}
+speed() {
+    fresh_program
+    publish big.dat
+    manifest files big.dat
+    echo "job $(job)"
+    cmp -s "$BUILD/program/big.dat" "$BODIES/big.dat" || { echo "big.dat installed wrong" >&2; exit 1; }
+}
+peer() {
+    fresh_program
+    t=$(curl -s -o "$temp/curl.bin" -w '%{time_total}' \
+        "http://127.0.0.1:$KELVO_HTTP_PORT/UploadFile/Product_Soft/Kelvo/big.dat")
+    "$KELVO_WINE" "$BUILD/bench/download/update_job_bench.exe" durable "$(winz "$temp/curl.bin")" \
+        "$(winz "$BUILD/program/big.dat")" >"$BUILD/copy.out" 2>&1 </dev/null
+    cmp -s "$BUILD/program/big.dat" "$BODIES/big.dat" || { echo "peer copy differs" >&2; exit 1; }
+    rm -f "$temp/curl.bin"
+    echo "peer curl=$t $(tr -d "\r" <"$BUILD/copy.out")"
+}
+i=0
+while [ $i -lt "$ROUNDS" ]; do
+    if [ $((i % 2)) = 0 ]; then
+        bytes full; bytes delta
+        downtime small.dat; downtime big.dat
+        speed; peer
+    else
+        bytes delta; bytes full
+        downtime big.dat; downtime small.dat
+        peer; speed
+    fi
+    i=$((i + 1))
+done
+ROUNDS
+
+TEMP_DIR=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp | head -1)
+export BODIES="$bodies" BUILD="$build" ROUNDS="$rounds" TOVANE="$build/updater/Tovane.exe" TEMP_DIR
+export PRODUCT="$build/tests/wine/kelvo_product.exe" KELVO_WINE
+MODE=speed KELVO_NGINX_DIRECT=1 "$root/tests/harness/with-nginx.sh" "$build/site" "$port" \
+    sh "$build/rounds.sh" >"$build/rounds.log"
+
+python3 - "$build/rounds.log" "$bodies" "$big" "${KELVO_BENCH_BUSY:-0}" <<'REPORT'
+import os, statistics, sys
+rows = []
+for line in open(sys.argv[1]):
+    kind, *fields = line.split()
+    rows.append((kind, dict(f.split("=", 1) for f in fields)))
+bodies, big, busy = sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1"
+def col(kind, key, **where):
+    return [float(r[key]) for k, r in rows if k == kind and all(r.get(a) == b for a, b in where.items())]
+def show(name, xs, unit="s", scale=1.0):
+    print("%-52s min %9.3f %s  median %9.3f %s" % (name, min(xs) * scale, unit, statistics.median(xs) * scale, unit))
+print("%d rounds, one nginx on 127.0.0.1, nothing pinned, %s" %
+      (len(col("job", "seconds")), "one core kept busy" if busy else "machine otherwise idle"))
+full, delta = col("bytes", "served", kind="full"), col("bytes", "served", kind="delta")
+gz = os.path.getsize(os.path.join(bodies, "table.dat.gz"))
+show("bytes served, every file fetched", full, "B")
+show("bytes served, unchanged skipped, table gzipped", delta, "B")
+print("  ratio delta/full: %.4f   table's gzip form: %d B, the rest (manifest): %d B" %
+      (min(delta) / min(full), gz, min(delta) - gz))
+small_down = col("down", "downtime", size="small.dat")
+big_down = col("down", "downtime", size="big.dat")
+show("product downtime, 1 MiB update", small_down, "ms", 1000)
+show("product downtime, %d MiB update" % big, big_down, "ms", 1000)
+limit = 1.5 * statistics.median(small_down) + 0.050
+print("  goal: %d MiB <= 1.5 x 1 MiB + 50 ms = %.1f ms (medians): %s" %
+      (big, limit * 1000, "met" if statistics.median(big_down) <= limit else "NOT met"))
+job = col("job", "seconds")
+peer = [float(r["curl"]) + float(r["seconds"]) for k, r in rows if k == "peer"]
+show("update job, %d MiB, click to \"Update success\"" % big, job)
+show("peer: curl + CopyFileA + FlushFileBuffers", peer)
+print("  ratio peer/updater: min %.2f  median %.2f   (goal >= 0.9)" %
+      (min(peer) / min(job), statistics.median(peer) / statistics.median(job)))
+REPORT
+echo "Tovane.log (times inside the job): $TEMP_DIR/Tovane.log"
