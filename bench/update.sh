@@ -157,6 +157,7 @@ speed() {
 }
 peer() {
     fresh_program
+    publish big.dat
     t=$(curl -s -o "$temp/curl.bin" -w '%{time_total}' \
         "http://127.0.0.1:$KELVO_HTTP_PORT/UploadFile/Product_Soft/Kelvo/big.dat")
     "$KELVO_WINE" "$BUILD/bench/download/update_job_bench.exe" durable "$(winz "$temp/curl.bin")" \

@@ -22,9 +22,9 @@ public:
     virtual void Show() = 0;
     virtual void SetRange(std::int16_t lower, std::int16_t upper) = 0;
     virtual void SetPos(int pos) = 0;
-    // The transfer is about to wait for the network: a position held back
-    // to save messages is due now, or the bar would stand still through a
-    // stall.
+    // Before every read of the body, which may wait for the network: a
+    // position held back to save messages may be due, or the bar would
+    // stand still through a stall.
     virtual void Idle() {}
 };
 

@@ -59,7 +59,14 @@ public:
             Flush();
         }
     }
-    void Idle() override { Flush(); }
+    // Before every read of the body, not only before a stall: a position
+    // held back less than a period ago waits for the next step, or every
+    // step of a fast transfer would become an event again.
+    void Idle() override {
+        if (::GetTickCount() - lastSent_ >= kPeriodMs) {
+            Flush();
+        }
+    }
     // The last position stored, sent if the view has not had it yet.
     void Flush() {
         if (pending_) {
