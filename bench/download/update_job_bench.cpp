@@ -164,8 +164,11 @@ int Job(const std::string& exe, const std::string& programDir, bool product) {
         ok ? 1 : 0, Seconds(start, end), Seconds(launched, offered),
         static_cast<unsigned long>(before), static_cast<unsigned long>(peak.load()));
     if (product) {
-        // The product the updater started again: found by its start record.
-        const double downtime = Downtime(programDir);
+        // The product the updater started again, once it has recorded its
+        // start: the box may come first.
+        double downtime = -1;
+        WaitUntil([&] { return (downtime = Downtime(programDir)) >= 0; }, 15000, 5);
+        WaitUntil([&] { return RecordedStarts(programDir).size() >= 2; }, 15000, 5);
         std::printf(" downtime=%.4f", downtime);
         EndRecordedStarts(programDir);
         if (downtime < 0) {
