@@ -321,6 +321,10 @@ std::string ElevatedFailureMessage(const ElevatedRun& run, bool recovery) {
         return what + ", and the updater could not be started with them (system error " +
                std::to_string(run.error) + "). Nothing was changed.";
     }
+    if (recovery && run.exitCode == kElevatedUnusable) {
+        return "The updater with administrator rights left the record of an interrupted update "
+               "alone: it acts only on a record about its own folder.";
+    }
     switch (run.exitCode) {
     case kElevatedRolledBack:
         return "Installing the update with administrator rights failed; every file has its "

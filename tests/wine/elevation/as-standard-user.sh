@@ -70,12 +70,12 @@ PY
     wait $watcher 2>/dev/null || true
     # The driver's own output; Wine's trace lines are only counted.
     grep -v ':trace:\|:fixme:' "$WORK/driver.err" >&2 || true
-    # consent, failure, tampered, and interrupted twice (its install, then
-    # the recovery on the next start); not declined, whose consent is refused
-    # in the updater itself, nor unkeyed.
+    # consent, failure, tampered, interrupted twice (its install, then the
+    # recovery on the next start) and planted; not declined, whose consent is
+    # refused in the updater itself, nor unkeyed.
     runas=$(grep -c 'verb=L"runas"' "$WORK/driver.err" || true)
-    echo "ShellExecuteEx calls with verb \"runas\": $runas (expected 5)"
-    [ "$runas" = 5 ] || rc=1
+    echo "ShellExecuteEx calls with verb \"runas\": $runas (expected 6)"
+    [ "$runas" = 6 ] || rc=1
     exit $rc
 fi
 
@@ -113,7 +113,7 @@ runuser -u "$user" -- env HOME="/home/$user" sh "$shared/wine-session.sh" start 
 
 # One program folder per case, root's, with version 1.0 in it.
 protected=$shared/protected
-for case in consent failure tampered unkeyed interrupted declined; do
+for case in consent failure tampered unkeyed interrupted declined planted; do
     dir=$protected/$case
     mkdir -p "$dir"
     cp "$product" "$dir/Kelvo.exe"

@@ -16,6 +16,7 @@
 
 #include <string>
 
+#include "install_journal.h"
 #include "res/resource.h"
 #include "support/driver.h"
 
@@ -97,6 +98,9 @@ protected:
         }
         if (test.find("Declined") != std::string::npos) {
             return "declined";
+        }
+        if (test.find("Planted") != std::string::npos) {
+            return "planted";
         }
         return "unkeyed";
     }
@@ -335,6 +339,37 @@ TEST_F(ElevationTest, AnInterruptedElevatedInstallIsPutRightElevatedOnTheNextSta
     // The check goes on, over the old version again.
     EXPECT_TRUE(WaitUntil([&] { return ItemEnabled(dialog, IDC_UPDATE); }, 20000))
         << ItemText(dialog, IDC_STATUS);
+    Click(dialog, IDCANCEL);
+    EXPECT_TRUE(tovane_.WaitExit(10000));
+}
+
+// An updater in a folder the user may write, whose journal names Kelvo's
+// protected folder: as administrator it would delete the "new" a.dll there.
+TEST_F(ElevationTest, APlantedJournalAboutAnotherFolderIsLeftAloneAsAdministrator) {
+    const std::string program = temp_ + "planted-program\\";
+    ::CreateDirectoryA(program.c_str(), nullptr);
+    std::string updater;
+    ASSERT_TRUE(ReadFile(folder_ + "\\Tovane.exe", updater));
+    ASSERT_TRUE(WriteFile(program + "Tovane.exe", updater));
+    ASSERT_TRUE(WriteFile(program + "Version.ini", kOldVersion));
+    tovane::InstallJournal journal;
+    journal.targetFolder = folder_ + "\\";
+    journal.backupFolder = journal.targetFolder + "Tovane.rollback\\";
+    journal.entries.push_back({"a.dll", false});
+    ASSERT_TRUE(WriteFile(program + "Tovane.journal", tovane::FormatJournal(journal)));
+
+    std::string error;
+    ASSERT_TRUE(tovane_.Start(program + "Tovane.exe", program, "", &error)) << error;
+    HWND dialog = WaitForWindowOf(tovane_.Pid(), "Update", 20000, "#32770");
+    ASSERT_NE(dialog, nullptr);
+    const std::string refused =
+        "The updater with administrator rights left the record of an interrupted update alone: "
+        "it acts only on a record about its own folder. No update check was made.";
+    EXPECT_TRUE(WaitUntil([&] { return ItemText(dialog, IDC_STATUS) == refused; }, 20000))
+        << ItemText(dialog, IDC_STATUS);
+    EXPECT_FALSE(ItemEnabled(dialog, IDC_UPDATE));
+    EXPECT_EQ(Content("a.dll"), kOldA);
+    EXPECT_TRUE(FileExists(program + "Tovane.journal")) << "the record is kept for a person";
     Click(dialog, IDCANCEL);
     EXPECT_TRUE(tovane_.WaitExit(10000));
 }
