@@ -1,8 +1,8 @@
 #!/bin/sh
 # The update job as a user meets it, against its peer, on the same nginx in
 # the same run: Tovane.exe under Wine, from the click on "Update" to "Update
-# success" for one MIB-MiB file (the fixed 500 ms after-download timer taken
-# out), against curl to a file plus one CopyFileA into the program folder.
+# success" for one MIB-MiB file, against curl to a file plus one CopyFileA
+# into the program folder.
 # Rounds interleaved, order alternating; min and median of each, and the
 # ratio peer/updater (1 = as fast as the peer). Also DownloadFile alone
 # against curl alone, Tovane's peak working set during the job, and one job
@@ -19,37 +19,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-5}
 mib=${2:-256}
 build=${KELVO_BUILD_DIR:-$root/build}/bench-download
-mkdir -p "$build"
-build=$(cd "$build" && pwd)
-
-arch=$("$root/scripts/wine-arch.sh")
-toolchain=mingw-w64-x86_64.cmake
-[ "$arch" = win32 ] && toolchain=mingw-w64-i686.cmake
-command -v curl >/dev/null || { echo "curl is needed (scripts/setup.sh installs it)" >&2; exit 1; }
-
-# Tovane.exe knows its server at build time: keep the port of the last run
-# while it is free.
-port=$(cat "$build/port" 2>/dev/null || true)
-if [ -z "$port" ] || ! python3 -c 'import socket,sys; s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); s.bind(("127.0.0.1", int(sys.argv[1])))' "$port" 2>/dev/null; then
-    port=$("$root/scripts/free-port.sh")
-fi
-echo "$port" >"$build/port"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DKELVO_BUILD_TESTS=ON -DKELVO_WINE_TESTS=OFF \
-    -DTOVANE_UPDATE_HOST="127.0.0.1:$port" >"$build/configure.log" 2>&1 ||
-    { cat "$build/configure.log" >&2; exit 1; }
-cmake --build "$build" --target Tovane update_job_bench download_bench -j2 >"$build/build.log" 2>&1 ||
-    { cat "$build/build.log" >&2; exit 1; }
-
-state=$build/wine
-busy=
-if [ "${KELVO_BENCH_BUSY:-0}" = 1 ]; then
-    sh -c 'while :; do :; done' &
-    busy=$!
-fi
-"$root/tests/harness/wine-session.sh" start "$state" "$arch" >/dev/null
-trap '[ -z "$busy" ] || kill $busy; "$root/tests/harness/wine-session.sh" stop "$state" >/dev/null' EXIT
-. "$state/env"
+targets="Tovane update_job_bench download_bench"
+. "$root/bench/updater-bench.sh"
 
 body=$build/big.dat
 if [ "$(stat -c %s "$body" 2>/dev/null || echo 0)" != $((mib * 1048576)) ]; then
@@ -139,8 +110,7 @@ for path in sys.argv[1:3]:
         kind, *fields = line.split()
         rows[kind].append(dict(f.split("=") for f in fields))
 mib = float(sys.argv[3])
-timer = 0.5  # the fixed after-download timer, not part of the transfer
-job = [float(r["seconds"]) - timer for r in rows["job"]]
+job = [float(r["seconds"]) for r in rows["job"]]
 peer = [float(r["curl"]) + float(r["seconds"]) for r in rows["peer"]]
 alone = [float(r["seconds"]) for r in rows["alone"]]
 alone_curl = [float(r["curl"]) for r in rows["alone"]]
@@ -148,7 +118,7 @@ def show(name, xs):
     print("%-44s min %6.3f s  median %6.3f s" % (name, min(xs), statistics.median(xs)))
 print("%d rounds, %.0f MiB, one nginx on 127.0.0.1, nothing pinned, %s" %
       (len(job), mib, "one core kept busy" if sys.argv[4] == "1" else "machine otherwise idle"))
-show("update job, click to \"Update success\" - 0.5 s", job)
+show("update job, click to \"Update success\"", job)
 show("peer: curl + CopyFileA", peer)
 print("ratio peer/updater: min %.2f  median %.2f   (goal >= 0.95)" %
       (min(peer) / min(job), statistics.median(peer) / statistics.median(job)))
@@ -157,13 +127,13 @@ show("curl alone (same rounds)", alone_curl)
 print("ratio curl/DownloadFile: min %.2f  median %.2f" %
       (min(alone_curl) / min(alone), statistics.median(alone_curl) / statistics.median(alone)))
 check = [float(r["check_seconds"]) for r in rows["job"]]
-show("check: start to release notes (0.5 s timer in)", check)
+show("check: start to release notes", check)
 grow = [(int(r["peak_working_set"]) - int(r["start_working_set"])) / 1048576.0 for r in rows["job"]]
 start = [int(r["start_working_set"]) / 1048576.0 for r in rows["job"]]
 print("Tovane working set: %.1f MiB at the click, growth during the job max %.2f MiB "
       "(bound: 4 MiB + 1 MiB read buffer)" % (statistics.median(start), max(grow)))
 for r in rows["cut"]:
     served = int(r["served"])
-    print("cut three times: job %.3f s - 0.5 s, bytes to the client %.4f x the file (bound 1.05)" %
+    print("cut three times: job %.3f s, bytes to the client %.4f x the file (bound 1.05)" %
           (float(r["seconds"]), served / (mib * 1048576)))
 REPORT

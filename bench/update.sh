@@ -33,37 +33,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-5}
 big=${2:-256}
 build=${KELVO_BUILD_DIR:-$root/build}/bench-update
-mkdir -p "$build"
-build=$(cd "$build" && pwd)
-
-arch=$("$root/scripts/wine-arch.sh")
-toolchain=mingw-w64-x86_64.cmake
-[ "$arch" = win32 ] && toolchain=mingw-w64-i686.cmake
-command -v curl >/dev/null || { echo "curl is needed (scripts/setup.sh installs it)" >&2; exit 1; }
-
-# Tovane.exe knows its server at build time: keep the port of the last run
-# while it is free.
-port=$(cat "$build/port" 2>/dev/null || true)
-if [ -z "$port" ] || ! python3 -c 'import socket,sys; s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); s.bind(("127.0.0.1", int(sys.argv[1])))' "$port" 2>/dev/null; then
-    port=$("$root/scripts/free-port.sh")
-fi
-echo "$port" >"$build/port"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DKELVO_BUILD_TESTS=ON -DKELVO_WINE_TESTS=OFF \
-    -DTOVANE_UPDATE_HOST="127.0.0.1:$port" >"$build/configure.log" 2>&1 ||
-    { cat "$build/configure.log" >&2; exit 1; }
-cmake --build "$build" --target Tovane kelvo_product update_job_bench -j2 >"$build/build.log" 2>&1 ||
-    { cat "$build/build.log" >&2; exit 1; }
-
-state=$build/wine
-busy=
-if [ "${KELVO_BENCH_BUSY:-0}" = 1 ]; then
-    sh -c 'while :; do :; done' &
-    busy=$!
-fi
-"$root/tests/harness/wine-session.sh" start "$state" "$arch" >/dev/null
-trap '[ -z "$busy" ] || kill $busy; "$root/tests/harness/wine-session.sh" stop "$state" >/dev/null' EXIT
-. "$state/env"
+targets="Tovane kelvo_product update_job_bench"
+. "$root/bench/updater-bench.sh"
 
 # The bodies, made once and kept.
 bodies=$build/bodies
