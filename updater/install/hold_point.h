@@ -9,13 +9,15 @@
 namespace tovane {
 
 // In a test build: when the environment variable TOVANE_INSTALL_HOLD names
-// this stage (one name, or several separated by commas), writes the stage's name into
-// %TEMP%\Tovane.held and waits there (at most a minute, or until the test deletes that file), so
-// that a test can end the process at exactly that point, or act there and let it go on. Stages, in
-// order: "copy.<i>.half" (staging, the product still runs), "stopping" (journal written, product
-// not yet asked to close), "journal" (product stopped), "placed.<i>", "version", "committed" (<i>:
-// the entry's index from 0); in the elevated copy "elevated" (the handed-over manifest read,
-// nothing verified yet) and "recovering" (before it puts an interrupted installation right).
+// this stage (one name, or several separated by commas), writes the stage's
+// name into %TEMP%\Tovane.held and waits there (at most a minute, or until
+// the test deletes that file), so that a test can end the process at
+// exactly that point, or act there and let it go on. Stages, in order:
+// "copy.<i>.half" (staging, the product still runs), "stopping" (journal
+// written, product not yet asked to close), "journal" (product stopped),
+// "placed.<i>", "version", "committed" (<i>: the entry's index from 0); in
+// the elevated copy "elevated" (started, nothing read or verified yet) and
+// "recovering" (before it puts an interrupted installation right).
 // Otherwise it does nothing.
 void HoldIfAsked(const std::string& stage);
 

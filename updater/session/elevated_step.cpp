@@ -12,6 +12,7 @@
 #include "install/hold_point.h"
 #include "install/installer.h"
 #include "install/product_control.h"
+#include "install/version_record.h"
 #include "install_journal.h"
 #include "install_plan.h"
 #include "manifest.h"
@@ -143,6 +144,7 @@ int ElevatedInstall(const CommandLine& line, const std::string& programFolder) {
         return Refused("the target is neither this folder nor Kelvo's", line.target,
                        kElevatedUnusable);
     }
+    HoldIfAsked("elevated");
     std::string manifestBytes;
     std::string signature;
     if (!ReadHandedOver(HandOverManifestPath(line.downloads), limits::kManifestBytes,
@@ -151,7 +153,6 @@ int ElevatedInstall(const CommandLine& line, const std::string& programFolder) {
                         &signature)) {
         return kElevatedUnusable;
     }
-    HoldIfAsked("elevated");
     long error = 0;
     const trust::ManifestCheck check = trust::VerifyManifest(
         manifestBytes.data(), manifestBytes.size(), signature.data(), signature.size(), &error);
@@ -163,6 +164,13 @@ int ElevatedInstall(const CommandLine& line, const std::string& programFolder) {
     if (ParseManifest(manifestBytes, &manifest) != ManifestParse::kOk ||
         !MakeFileNamesUsable(&manifest, &unusable)) {
         return Refused("the manifest names an unusable file", unusable, kElevatedNotVerified);
+    }
+    // Signed is not enough: an older release, or one whose time is over,
+    // handed over again would have an administrator install it.
+    const Version installed = ReadVersionRecord(line.target + "Version.ini");
+    if (!IsNewerVersion(installed, manifest.offered) || PastExpiry(manifest)) {
+        return Refused("the release is not newer than the installed one, or has expired",
+                       line.target, kElevatedNotVerified);
     }
 
     InstallRequest request;

@@ -210,6 +210,22 @@ private:
 
 }  // namespace
 
+bool PastExpiry(const Manifest& manifest) {
+    if (!manifest.release.expiresText) {
+        return false;
+    }
+    if (!manifest.release.expires) {
+        return true;
+    }
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const std::int64_t seconds =
+        static_cast<std::int64_t>(
+            (static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) / 10000000) -
+        11644473600LL;  // from 1601 to 1970
+    return seconds > *manifest.release.expires;
+}
+
 bool MakeFileNamesUsable(Manifest* manifest, std::string* unusable) {
     // File names become paths for the ANSI file calls: a Unicode manifest's
     // names are taken into the system's code page, and one it cannot hold
@@ -500,13 +516,7 @@ bool UpdateSession::Fresh(const Manifest& manifest) {
                                  "\" cannot be read"));
         return false;
     }
-    FILETIME now;
-    ::GetSystemTimeAsFileTime(&now);
-    const std::int64_t seconds =
-        static_cast<std::int64_t>(
-            (static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) / 10000000) -
-        11644473600LL;  // from 1601 to 1970
-    if (seconds > *manifest.release.expires) {
+    if (PastExpiry(manifest)) {
         Status("The update information from the server expired on " +
                *manifest.release.expiresText +
                " (UTC) and was not renewed. No update is offered; the vendor publishes it "

@@ -42,6 +42,10 @@ enum class CheckOutcome {
 // plain file name; false with the first that is not.
 bool MakeFileNamesUsable(Manifest* manifest, std::string* unusable);
 
+// A signed manifest's [Release] Expires: true once it has passed, or when
+// it is there and cannot be read. Without one, never.
+bool PastExpiry(const Manifest& manifest);
+
 class UpdateSession {
 public:
     // baseUrl ends with '/'. A quiet session is a check that no one asked

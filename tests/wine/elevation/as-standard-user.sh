@@ -32,6 +32,17 @@ sig = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, os.path.join(f
                      check=True, capture_output=True).stdout
 with open(os.path.join(folder, "Version.txt.sig"), "wb") as f:
     f.write(sig)
+# The release installed already, signed too: what a program of the user's
+# could hand over instead, to have an administrator go back to it.
+replay = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(folder))), "replay")
+os.makedirs(replay, exist_ok=True)
+old = text.replace(b"MainVer=1\r\nSubVer=1", b"MainVer=1\r\nSubVer=0")
+with open(os.path.join(replay, "Version.txt"), "wb") as f:
+    f.write(old)
+sig = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, os.path.join(replay, "Version.txt")],
+                     check=True, capture_output=True).stdout
+with open(os.path.join(replay, "Version.txt.sig"), "wb") as f:
+    f.write(sig)
 PY
     chmod -R a+rX "$KELVO_HTTP_ROOT"
     # Root's side: a request names a case's folder and who is to own it
@@ -45,7 +56,7 @@ PY
                 folder=${request% *}
                 owner=${request#* }
                 case "$folder" in
-                consent | failure | tampered | unkeyed | interrupted | declined)
+                consent | failure | tampered | unkeyed | interrupted | declined | replayed)
                     case "$owner" in
                     user) chown -R "$USER_NAME" "$PROTECTED/$folder" || true ;;
                     root) chown -R root:root "$PROTECTED/$folder" || true ;;
@@ -71,11 +82,11 @@ PY
     # The driver's own output; Wine's trace lines are only counted.
     grep -v ':trace:\|:fixme:' "$WORK/driver.err" >&2 || true
     # consent, failure, tampered, interrupted twice (its install, then the
-    # recovery on the next start) and planted; not declined, whose consent is
-    # refused in the updater itself, nor unkeyed.
+    # recovery on the next start), planted and replayed; not declined, whose
+    # consent is refused in the updater itself, nor unkeyed.
     runas=$(grep -c 'verb=L"runas"' "$WORK/driver.err" || true)
-    echo "ShellExecuteEx calls with verb \"runas\": $runas (expected 6)"
-    [ "$runas" = 6 ] || rc=1
+    echo "ShellExecuteEx calls with verb \"runas\": $runas (expected 7)"
+    [ "$runas" = 7 ] || rc=1
     exit $rc
 fi
 
@@ -113,7 +124,7 @@ runuser -u "$user" -- env HOME="/home/$user" sh "$shared/wine-session.sh" start 
 
 # One program folder per case, root's, with version 1.0 in it.
 protected=$shared/protected
-for case in consent failure tampered unkeyed interrupted declined planted; do
+for case in consent failure tampered unkeyed interrupted declined planted replayed; do
     dir=$protected/$case
     mkdir -p "$dir"
     cp "$product" "$dir/Kelvo.exe"

@@ -102,6 +102,9 @@ protected:
         if (test.find("Planted") != std::string::npos) {
             return "planted";
         }
+        if (test.find("Older") != std::string::npos) {
+            return "replayed";
+        }
         return "unkeyed";
     }
 
@@ -263,6 +266,30 @@ TEST_F(ElevationTest, AFileChangedAfterTheUsersCheckIsRefusedByTheElevatedStep) 
     // With the rights given, only the check can stop it.
     HandFolderOver();
     ASSERT_TRUE(WriteFile(temp_ + "a.dll", "planted by another program of this user"));
+    ::DeleteFileA(held_.c_str());
+    const MessageBoxSeen box = Result(dialog);
+    EXPECT_EQ(box.text,
+              "The update files no longer match the update information they were checked "
+              "against. Nothing was changed; please try the update again later.");
+    ExpectLeftRunning();
+    Finish(box, dialog);
+    ExpectOldVersion();
+}
+
+// Signed, but the release already installed: handed over in place of the
+// new one, it is refused, rights or not.
+TEST_F(ElevationTest, AnOlderSignedReleaseHandedOverIsRefusedByTheElevatedStep) {
+    const std::string replay = WinPath(Env("KELVO_HTTP_ROOT")) + "\\replay\\";
+    std::string manifest;
+    std::string signature;
+    ASSERT_TRUE(ReadFile(replay + "Version.txt", manifest));
+    ASSERT_TRUE(ReadFile(replay + "Version.txt.sig", signature));
+    HWND dialog = StartUpdate("elevated");
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(ElevatedHolds()) << ItemText(dialog, IDC_STATUS);
+    HandFolderOver();
+    ASSERT_TRUE(WriteFile(temp_ + "Tovane.install.txt", manifest));
+    ASSERT_TRUE(WriteFile(temp_ + "Tovane.install.sig", signature));
     ::DeleteFileA(held_.c_str());
     const MessageBoxSeen box = Result(dialog);
     EXPECT_EQ(box.text,
