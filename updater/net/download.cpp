@@ -225,10 +225,12 @@ bool Transfer::Connect() {
     return true;
 }
 
-// Once a second: a deadline passed, or a window that brought too little,
-// aborts the request that the transfer's thread may be blocked in.
+// Once a second: a position held back is shown, and a deadline passed, or a
+// window that brought too little, aborts the request that the transfer's
+// thread may be blocked in.
 void CALLBACK Transfer::Watch(PVOID parameter, BOOLEAN) {
     auto* self = static_cast<Transfer*>(parameter);
+    self->progress_.Idle();
     const DWORD now = ::GetTickCount();
     if (self->bounds_.deadlineMs != 0 && now - self->started_ >= self->bounds_.deadlineMs) {
         if (!self->expired_.exchange(true)) {
@@ -564,7 +566,6 @@ AttemptEnd Transfer::ReadBody() {
         // and closing the handles does not end that wait under Wine, so a
         // link that drips would hold the read, and the check, for ever.
         DWORD available = 0;
-        progress_.Idle();
         if (!::InternetQueryDataAvailable(request_.get(), &available, 0, 0)) {
             const DWORD error = ::GetLastError();
             if (Cancelled()) {

@@ -22,9 +22,11 @@ public:
     virtual void Show() = 0;
     virtual void SetRange(std::int16_t lower, std::int16_t upper) = 0;
     virtual void SetPos(int pos) = 0;
-    // Before every read of the body, which may wait for the network: a
-    // position held back to save messages may be due, or the bar would
-    // stand still through a stall.
+    // Once a second from the transfer's watchdog, on a thread of its own,
+    // while the transfer may be blocked waiting for the network: a position
+    // held back to save messages is due now, or the bar would stand still
+    // through a stall. An implementation that holds positions back must take
+    // this call alongside the others.
     virtual void Idle() {}
 };
 

@@ -39,48 +39,53 @@ void ShowProgress(SessionView& view, SessionEvent::Kind kind, int value) {
 // The transfer reports every 10240-byte step; the view gets the latest
 // position at most once per period and once at the end of each file. An
 // event per step cost more than the transfer itself: each one is a
-// wineserver round trip and a repaint of the bar.
+// wineserver round trip and a repaint of the bar. Idle comes from the
+// transfer's watchdog thread, the rest from the session's: one lock keeps
+// the position and the order of the events.
 class ViewProgress : public DownloadProgress {
 public:
     explicit ViewProgress(SessionView& view) : view_(view) {}
     void Show() override {
-        Flush();
+        std::lock_guard<std::mutex> lock(mutex_);
+        FlushLocked();
         Send(SessionEvent::Kind::kProgressShow, 0);
     }
     void SetRange(std::int16_t, std::int16_t upper) override {
-        Flush();
+        std::lock_guard<std::mutex> lock(mutex_);
+        FlushLocked();
         Send(SessionEvent::Kind::kProgressRange, upper);
     }
     void SetPos(int pos) override {
+        std::lock_guard<std::mutex> lock(mutex_);
         position_ = pos;
         pending_ = true;
         // A reset to 0 starts a file (or starts it over): shown at once.
         if (pos == 0 || ::GetTickCount() - lastSent_ >= kPeriodMs) {
-            Flush();
+            FlushLocked();
         }
     }
-    // Before every read of the body, not only before a stall: a position
-    // held back less than a period ago waits for the next step, or every
-    // step of a fast transfer would become an event again.
-    void Idle() override {
-        if (::GetTickCount() - lastSent_ >= kPeriodMs) {
-            Flush();
-        }
-    }
+    // Once a second, also while the transfer waits for the network: a
+    // position held back just before a stall is shown through it.
+    void Idle() override { Flush(); }
     // The last position stored, sent if the view has not had it yet.
     void Flush() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        FlushLocked();
+    }
+
+private:
+    void FlushLocked() {
         if (pending_) {
             pending_ = false;
             lastSent_ = ::GetTickCount();
             Send(SessionEvent::Kind::kProgressPos, position_);
         }
     }
-
-private:
     void Send(SessionEvent::Kind kind, int value) { ShowProgress(view_, kind, value); }
 
     static constexpr DWORD kPeriodMs = 30;
     SessionView& view_;
+    std::mutex mutex_;
     int position_ = 0;
     bool pending_ = false;
     DWORD lastSent_ = ::GetTickCount();
