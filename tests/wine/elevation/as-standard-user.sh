@@ -16,9 +16,9 @@ if [ "${1:-}" = --inside-server ]; then
     # The update: a signed release of two files, with [Files] entries.
     folder=$KELVO_HTTP_ROOT/UploadFile/Product_Soft/Kelvo
     mkdir -p "$folder"
-    python3 - "$folder" "$KEY_PEM" <<'PY'
+    python3 - "$folder" "$KEY_PEM" "$KELVO_REPLAY" <<'PY'
 import hashlib, os, subprocess, sys
-folder, key = sys.argv[1], sys.argv[2]
+folder, key, replay = sys.argv[1], sys.argv[2], sys.argv[3]
 files = {"Kelvo.dat": b"Kelvo 1.1 sample data\r\n", "a.dll": b"new a" * 300}
 text = b"[Programs]\r\nPrograms=Kelvo.dat?a.dll?\r\n[Kelvo]\r\nMainVer=1\r\nSubVer=1\r\n"
 text += b"UpdateInof=Kelvo 1.1\r\n[Files]\r\n"
@@ -34,7 +34,6 @@ with open(os.path.join(folder, "Version.txt.sig"), "wb") as f:
     f.write(sig)
 # The release installed already, signed too: what a program of the user's
 # could hand over instead, to have an administrator go back to it.
-replay = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(folder))), "replay")
 os.makedirs(replay, exist_ok=True)
 old = text.replace(b"MainVer=1\r\nSubVer=1", b"MainVer=1\r\nSubVer=0")
 with open(os.path.join(replay, "Version.txt"), "wb") as f:
@@ -44,7 +43,7 @@ sig = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, os.path.join(r
 with open(os.path.join(replay, "Version.txt.sig"), "wb") as f:
     f.write(sig)
 PY
-    chmod -R a+rX "$KELVO_HTTP_ROOT"
+    chmod -R a+rX "$KELVO_HTTP_ROOT" "$KELVO_REPLAY"
     # Root's side: a request names a case's folder and who is to own it
     # ("consent user", "interrupted root"); nothing else is handed over.
     (
@@ -145,5 +144,5 @@ chown "$user" "$signals"
 export WORK="$work" USER_NAME="$user" USER_STATE="$state" DRIVER="$driver" KEY_PEM="$key"
 export PROTECTED="$protected" SIGNALS="$signals"
 # The driver finds its folders through the environment runuser passes on.
-export KELVO_PROTECTED="$protected" KELVO_SIGNALS="$signals"
+export KELVO_PROTECTED="$protected" KELVO_SIGNALS="$signals" KELVO_REPLAY="$shared/replay"
 sh "$harness/with-http-server.sh" "$work/site" "$port" sh "$here/as-standard-user.sh" --inside-server

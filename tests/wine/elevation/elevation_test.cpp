@@ -7,7 +7,8 @@
 //
 // KELVO_PROTECTED: the folder that holds one program folder per case.
 // KELVO_SIGNALS: where a request to hand a case's folder over is written
-// ("chown", holding the case) and answered ("chown.done").
+// ("chown", holding the case and the owner) and answered ("chown.done").
+// KELVO_REPLAY: the release installed already, signed (Version.txt, .sig).
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -279,7 +280,7 @@ TEST_F(ElevationTest, AFileChangedAfterTheUsersCheckIsRefusedByTheElevatedStep) 
 // Signed, but the release already installed: handed over in place of the
 // new one, it is refused, rights or not.
 TEST_F(ElevationTest, AnOlderSignedReleaseHandedOverIsRefusedByTheElevatedStep) {
-    const std::string replay = WinPath(Env("KELVO_HTTP_ROOT")) + "\\replay\\";
+    const std::string replay = WinPath(Env("KELVO_REPLAY")) + "\\";
     std::string manifest;
     std::string signature;
     ASSERT_TRUE(ReadFile(replay + "Version.txt", manifest));

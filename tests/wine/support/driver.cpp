@@ -176,30 +176,65 @@ namespace {
 // Every program a test starts, and every program those start in turn (a
 // product the updater starts again, an elevated copy), ends with the test:
 // one left running would hold the product's mutex and window for the tests
-// after it, and the test run's output pipe for ever. A job that kills its
-// processes when it is closed holds them, one job per test; the processes
-// they start are in it too. Outside a test (the demo's driver) nothing is
-// held: what it starts is the user's.
+// after it, and the test run's output pipe for ever. A job per test holds
+// them; the processes they start are in it too. At the test's end each is
+// ended by its id, save Wine's desktop process: the first window of any
+// process starts it, and it must outlive the test (ended, it takes the
+// virtual desktop's X window with it, and the next window fails with
+// BadWindow). Outside a test (the demo's driver) nothing is held: what it
+// starts is the user's.
 HANDLE g_testJob = nullptr;
 bool g_inTest = false;
 
-void EndTestJob() {
-    if (g_testJob != nullptr) {
-        ::CloseHandle(g_testJob);
-        g_testJob = nullptr;
+std::string ExeNameOf(DWORD pid) {
+    std::string name;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return name;
     }
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32First(snapshot, &entry); more;
+         more = ::Process32Next(snapshot, &entry)) {
+        if (entry.th32ProcessID == pid) {
+            name = entry.szExeFile;
+            break;
+        }
+    }
+    ::CloseHandle(snapshot);
+    return name;
+}
+
+void EndTestJob() {
+    if (g_testJob == nullptr) {
+        return;
+    }
+    struct {
+        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+        ULONG_PTR more[255];
+    } ids = {};
+    ids.list.NumberOfAssignedProcesses = 256;
+    if (::QueryInformationJobObject(g_testJob, JobObjectBasicProcessIdList, &ids, sizeof ids,
+                                    nullptr)) {
+        for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
+            const DWORD pid = static_cast<DWORD>(ids.list.ProcessIdList[i]);
+            if (::lstrcmpiA(ExeNameOf(pid).c_str(), "explorer.exe") == 0) {
+                continue;
+            }
+            if (HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+                ::TerminateProcess(process, 1);
+                ::WaitForSingleObject(process, 5000);
+                ::CloseHandle(process);
+            }
+        }
+    }
+    ::CloseHandle(g_testJob);
+    g_testJob = nullptr;
 }
 
 HANDLE TestJob() {
     if (g_inTest && g_testJob == nullptr) {
         g_testJob = ::CreateJobObjectA(nullptr, nullptr);
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        if (g_testJob != nullptr &&
-            !::SetInformationJobObject(g_testJob, JobObjectExtendedLimitInformation, &limits,
-                                       sizeof limits)) {
-            EndTestJob();
-        }
     }
     return g_testJob;
 }
