@@ -5,8 +5,9 @@
 // the offered update (release notes shown) is printed too.
 // With "product", the product stand-in (PROGRAM_DIR\Kelvo.exe) runs first,
 // and the downtime it recorded (times.log: from its close to its start again)
-// is printed as well. "durable" is the peer's second half made as durable as
-// the updater: the copy, then FlushFileBuffers on it.
+// is printed as well, with the time from the click to the close. "durable"
+// is the peer's second half made as durable as the updater: the copy, then
+// FlushFileBuffers on it.
 //   update_job_bench job TOVANE_EXE PROGRAM_DIR [product]
 //   update_job_bench copy FROM TO
 //   update_job_bench durable FROM TO
@@ -63,15 +64,16 @@ int Durable(const char* from, const char* to) {
     return ok ? 0 : 1;
 }
 
-// The product's last close and the start after it, from its times.log; a
-// negative value when they are not there.
-double Downtime(const std::string& programDir) {
+// The product's last request to close and the start after it, from its
+// times.log, in seconds of QueryPerformanceCounter; false when they are not
+// there.
+bool CloseAndStart(const std::string& programDir, double* close, double* start) {
     std::string log;
     if (!ReadFile(programDir + "\\times.log", log)) {
-        return -1;
+        return false;
     }
-    double close = -1;
-    double downtime = -1;
+    double lastClose = -1;
+    bool found = false;
     std::size_t at = 0;
     while (at < log.size()) {
         std::size_t end = log.find('\n', at);
@@ -84,12 +86,14 @@ double Downtime(const std::string& programDir) {
             continue;
         }
         if (std::string(what) == "close") {
-            close = when;
-        } else if (close >= 0) {
-            downtime = when - close;
+            lastClose = when;
+        } else if (lastClose >= 0) {
+            *close = lastClose;
+            *start = when;
+            found = true;
         }
     }
-    return downtime;
+    return found;
 }
 
 int Job(const std::string& exe, const std::string& programDir, bool product) {
@@ -166,16 +170,32 @@ int Job(const std::string& exe, const std::string& programDir, bool product) {
     if (product) {
         // The product the updater started again, once it has recorded its
         // start: the box may come first.
-        double downtime = -1;
-        WaitUntil([&] { return (downtime = Downtime(programDir)) >= 0; }, 15000, 5);
+        double close = 0;
+        double restart = 0;
+        const bool recorded =
+            WaitUntil([&] { return CloseAndStart(programDir, &close, &restart); }, 15000, 5);
         WaitUntil([&] { return RecordedStarts(programDir).size() >= 2; }, 15000, 5);
-        std::printf(" downtime=%.4f", downtime);
         EndRecordedStarts(programDir);
-        if (downtime < 0) {
+        if (!recorded) {
             std::fprintf(stderr, "no close and start again in times.log\n");
             std::printf("\n");
             return 1;
         }
+        // The two products' stamps are subtracted from each other: they mean
+        // something only if they share this process's clock, so the close
+        // must fall after the click here and the start after the close.
+        LARGE_INTEGER frequency;
+        ::QueryPerformanceFrequency(&frequency);
+        const double click = static_cast<double>(start.QuadPart) / frequency.QuadPart;
+        if (close < click || restart < close) {
+            std::fprintf(stderr,
+                         "the product's clock is not this one: click %.6f, close %.6f, "
+                         "start %.6f\n",
+                         click, close, restart);
+            std::printf("\n");
+            return 1;
+        }
+        std::printf(" downtime=%.4f close_after_click=%.3f", restart - close, close - click);
     }
     std::printf("\n");
     return ok ? 0 : 1;
