@@ -5,7 +5,8 @@
 // the offered update (release notes shown) is printed too.
 // With "product", the product stand-in (PROGRAM_DIR\Kelvo.exe) runs first,
 // and the downtime it recorded (times.log: from its close to its start again)
-// is printed as well, with the time from the click to the close. "durable"
+// is printed as well, with its own part of it (from the close to its exit
+// from the message loop) and the time from the click to the close. "durable"
 // is the peer's second half made as durable as the updater: the copy, then
 // FlushFileBuffers on it.
 //   update_job_bench job TOVANE_EXE PROGRAM_DIR [product]
@@ -64,15 +65,17 @@ int Durable(const char* from, const char* to) {
     return ok ? 0 : 1;
 }
 
-// The product's last request to close and the start after it, from its
-// times.log, in seconds of QueryPerformanceCounter; false when they are not
-// there.
-bool CloseAndStart(const std::string& programDir, double* close, double* start) {
+// The product's last request to close, its exit from the message loop after
+// that and the next start, from its times.log, in seconds of
+// QueryPerformanceCounter; false when the close and the start are not there.
+// A missing exit counts as the close.
+bool CloseAndStart(const std::string& programDir, double* close, double* exit, double* start) {
     std::string log;
     if (!ReadFile(programDir + "\\times.log", log)) {
         return false;
     }
     double lastClose = -1;
+    double lastExit = -1;
     bool found = false;
     std::size_t at = 0;
     while (at < log.size()) {
@@ -87,8 +90,12 @@ bool CloseAndStart(const std::string& programDir, double* close, double* start) 
         }
         if (std::string(what) == "close") {
             lastClose = when;
-        } else if (lastClose >= 0) {
+            lastExit = -1;
+        } else if (std::string(what) == "exit") {
+            lastExit = when;
+        } else if (std::string(what) == "start" && lastClose >= 0) {
             *close = lastClose;
+            *exit = lastExit >= 0 ? lastExit : lastClose;
             *start = when;
             found = true;
         }
@@ -154,6 +161,16 @@ int Job(const std::string& exe, const std::string& programDir, bool product) {
     done = true;
     sampler.join();
     ::CloseHandle(process);
+    // The product the updater started again, once it has recorded its start:
+    // the box may come first. A person reads the box before answering it;
+    // answered at once, the updater's removal of its downloads that follows
+    // would fall into the new product's start and be counted as downtime.
+    double close = 0;
+    double exited = 0;
+    double restart = 0;
+    const bool recorded =
+        product &&
+        WaitUntil([&] { return CloseAndStart(programDir, &close, &exited, &restart); }, 15000, 5);
     if (seen) {
         AnswerMessageBox(box, IDOK);
     }
@@ -168,12 +185,6 @@ int Job(const std::string& exe, const std::string& programDir, bool product) {
         ok ? 1 : 0, Seconds(start, end), Seconds(launched, offered),
         static_cast<unsigned long>(before), static_cast<unsigned long>(peak.load()));
     if (product) {
-        // The product the updater started again, once it has recorded its
-        // start: the box may come first.
-        double close = 0;
-        double restart = 0;
-        const bool recorded =
-            WaitUntil([&] { return CloseAndStart(programDir, &close, &restart); }, 15000, 5);
         WaitUntil([&] { return RecordedStarts(programDir).size() >= 2; }, 15000, 5);
         EndRecordedStarts(programDir);
         if (!recorded) {
@@ -187,15 +198,16 @@ int Job(const std::string& exe, const std::string& programDir, bool product) {
         LARGE_INTEGER frequency;
         ::QueryPerformanceFrequency(&frequency);
         const double click = static_cast<double>(start.QuadPart) / frequency.QuadPart;
-        if (close < click || restart < close) {
+        if (close < click || exited < close || restart < exited) {
             std::fprintf(stderr,
                          "the product's clock is not this one: click %.6f, close %.6f, "
-                         "start %.6f\n",
-                         click, close, restart);
+                         "exit %.6f, start %.6f\n",
+                         click, close, exited, restart);
             std::printf("\n");
             return 1;
         }
-        std::printf(" downtime=%.4f close_after_click=%.3f", restart - close, close - click);
+        std::printf(" downtime=%.4f closing=%.4f close_after_click=%.3f", restart - close,
+                    exited - close, close - click);
     }
     std::printf("\n");
     return ok ? 0 : 1;
