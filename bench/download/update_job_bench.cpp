@@ -5,8 +5,10 @@
 // the offered update (release notes shown) is printed too.
 // With "product", the product stand-in (PROGRAM_DIR\Kelvo.exe) runs first,
 // and the downtime it recorded (times.log: from its close to its start again)
-// is printed as well. "durable" is the peer's second half made as durable as
-// the updater: the copy, then FlushFileBuffers on it.
+// is printed as well, with its own part of it (from the close to its exit
+// from the message loop) and the time from the click to the close. "durable"
+// is the peer's second half made as durable as the updater: the copy, then
+// FlushFileBuffers on it.
 //   update_job_bench job TOVANE_EXE PROGRAM_DIR [product]
 //   update_job_bench copy FROM TO
 //   update_job_bench durable FROM TO
@@ -63,15 +65,18 @@ int Durable(const char* from, const char* to) {
     return ok ? 0 : 1;
 }
 
-// The product's last close and the start after it, from its times.log; a
-// negative value when they are not there.
-double Downtime(const std::string& programDir) {
+// The product's last request to close, its exit from the message loop after
+// that and the next start, from its times.log, in seconds of
+// QueryPerformanceCounter; false when the close and the start are not there.
+// A missing exit counts as the close.
+bool CloseAndStart(const std::string& programDir, double* close, double* exit, double* start) {
     std::string log;
     if (!ReadFile(programDir + "\\times.log", log)) {
-        return -1;
+        return false;
     }
-    double close = -1;
-    double downtime = -1;
+    double lastClose = -1;
+    double lastExit = -1;
+    bool found = false;
     std::size_t at = 0;
     while (at < log.size()) {
         std::size_t end = log.find('\n', at);
@@ -84,12 +89,18 @@ double Downtime(const std::string& programDir) {
             continue;
         }
         if (std::string(what) == "close") {
-            close = when;
-        } else if (close >= 0) {
-            downtime = when - close;
+            lastClose = when;
+            lastExit = -1;
+        } else if (std::string(what) == "exit") {
+            lastExit = when;
+        } else if (std::string(what) == "start" && lastClose >= 0) {
+            *close = lastClose;
+            *exit = lastExit >= 0 ? lastExit : lastClose;
+            *start = when;
+            found = true;
         }
     }
-    return downtime;
+    return found;
 }
 
 int Job(const std::string& exe, const std::string& programDir, bool product) {
@@ -150,6 +161,16 @@ int Job(const std::string& exe, const std::string& programDir, bool product) {
     done = true;
     sampler.join();
     ::CloseHandle(process);
+    // The product the updater started again, once it has recorded its start:
+    // the box may come first. A person reads the box before answering it;
+    // answered at once, the updater's removal of its downloads that follows
+    // would fall into the new product's start and be counted as downtime.
+    double close = 0;
+    double exited = 0;
+    double restart = 0;
+    const bool recorded =
+        product &&
+        WaitUntil([&] { return CloseAndStart(programDir, &close, &exited, &restart); }, 15000, 5);
     if (seen) {
         AnswerMessageBox(box, IDOK);
     }
@@ -164,18 +185,29 @@ int Job(const std::string& exe, const std::string& programDir, bool product) {
         ok ? 1 : 0, Seconds(start, end), Seconds(launched, offered),
         static_cast<unsigned long>(before), static_cast<unsigned long>(peak.load()));
     if (product) {
-        // The product the updater started again, once it has recorded its
-        // start: the box may come first.
-        double downtime = -1;
-        WaitUntil([&] { return (downtime = Downtime(programDir)) >= 0; }, 15000, 5);
         WaitUntil([&] { return RecordedStarts(programDir).size() >= 2; }, 15000, 5);
-        std::printf(" downtime=%.4f", downtime);
         EndRecordedStarts(programDir);
-        if (downtime < 0) {
+        if (!recorded) {
             std::fprintf(stderr, "no close and start again in times.log\n");
             std::printf("\n");
             return 1;
         }
+        // The two products' stamps are subtracted from each other: they mean
+        // something only if they share this process's clock, so the close
+        // must fall after the click here and the start after the close.
+        LARGE_INTEGER frequency;
+        ::QueryPerformanceFrequency(&frequency);
+        const double click = static_cast<double>(start.QuadPart) / frequency.QuadPart;
+        if (close < click || exited < close || restart < exited) {
+            std::fprintf(stderr,
+                         "the product's clock is not this one: click %.6f, close %.6f, "
+                         "exit %.6f, start %.6f\n",
+                         click, close, exited, restart);
+            std::printf("\n");
+            return 1;
+        }
+        std::printf(" downtime=%.4f closing=%.4f close_after_click=%.3f", restart - close,
+                    exited - close, close - click);
     }
     std::printf("\n");
     return ok ? 0 : 1;
