@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "install_journal.h"
 #include "res/resource.h"
@@ -84,27 +85,17 @@ protected:
         }
     }
 
+    // The case's folder, by a word of the test's name.
     static std::string FolderOf(const std::string& test) {
-        if (test.find("Given") != std::string::npos) {
-            return "consent";
-        }
-        if (test.find("Fails") != std::string::npos) {
-            return "failure";
-        }
-        if (test.find("Changed") != std::string::npos) {
-            return "tampered";
-        }
-        if (test.find("Interrupted") != std::string::npos) {
-            return "interrupted";
-        }
-        if (test.find("Declined") != std::string::npos) {
-            return "declined";
-        }
-        if (test.find("Planted") != std::string::npos) {
-            return "planted";
-        }
-        if (test.find("Older") != std::string::npos) {
-            return "replayed";
+        static const std::pair<const char*, const char*> kCases[] = {
+            {"Given", "consent"},           {"Fails", "failure"},     {"Changed", "tampered"},
+            {"Interrupted", "interrupted"}, {"Declined", "declined"}, {"Planted", "planted"},
+            {"Older", "replayed"},
+        };
+        for (const auto& [word, folder] : kCases) {
+            if (test.find(word) != std::string::npos) {
+                return folder;
+            }
         }
         return "unkeyed";
     }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -186,23 +187,22 @@ namespace {
 HANDLE g_testJob = nullptr;
 bool g_inTest = false;
 
-std::string ExeNameOf(DWORD pid) {
-    std::string name;
+std::vector<DWORD> ProcessesNamed(const std::string& name) {
+    std::vector<DWORD> pids;
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
-        return name;
+        return pids;
     }
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32First(snapshot, &entry); more;
          more = ::Process32Next(snapshot, &entry)) {
-        if (entry.th32ProcessID == pid) {
-            name = entry.szExeFile;
-            break;
+        if (::lstrcmpiA(entry.szExeFile, name.c_str()) == 0) {
+            pids.push_back(entry.th32ProcessID);
         }
     }
     ::CloseHandle(snapshot);
-    return name;
+    return pids;
 }
 
 void EndTestJob() {
@@ -216,9 +216,10 @@ void EndTestJob() {
     ids.list.NumberOfAssignedProcesses = 256;
     if (::QueryInformationJobObject(g_testJob, JobObjectBasicProcessIdList, &ids, sizeof ids,
                                     nullptr)) {
+        const std::vector<DWORD> desktop = ProcessesNamed("explorer.exe");
         for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
             const DWORD pid = static_cast<DWORD>(ids.list.ProcessIdList[i]);
-            if (::lstrcmpiA(ExeNameOf(pid).c_str(), "explorer.exe") == 0) {
+            if (std::find(desktop.begin(), desktop.end(), pid) != desktop.end()) {
                 continue;
             }
             if (HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
@@ -288,24 +289,6 @@ namespace {
 std::string BaseName(const std::string& path) {
     std::size_t slash = path.find_last_of("\\/");
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::vector<DWORD> ProcessesNamed(const std::string& name) {
-    std::vector<DWORD> pids;
-    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return pids;
-    }
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Process32First(snapshot, &entry); more;
-         more = ::Process32Next(snapshot, &entry)) {
-        if (::lstrcmpiA(entry.szExeFile, name.c_str()) == 0) {
-            pids.push_back(entry.th32ProcessID);
-        }
-    }
-    ::CloseHandle(snapshot);
-    return pids;
 }
 
 // This process's environment with the locale variables replaced.
