@@ -351,6 +351,40 @@ TEST(ParseManifest, ReadsEveryPart) {
     EXPECT_EQ(m.filesValues.size(), 2u);
 }
 
+// What the file checks are handed: a value present but empty, or too long
+// for any valid entry, comes through whole, for ParseFilesValue to refuse
+// (never cut to a buffer, as a profile call would cut it); a key in another
+// section is no [Files] value.
+TEST(ParseManifest, FilesValuesComeAsTheyStandForTheCheckToJudge) {
+    const std::string longValue(300, '7');
+    tovane::Manifest m;
+    ASSERT_EQ(tovane::ParseManifest("[Programs]\r\nPrograms=Kelvo.exe?Kelvo.dll?Kelvo.dat?"
+                                    "Missing.bin?Long.bin?\r\n"
+                                    "[Kelvo]\r\nKelvo.dat=1 x\r\n"
+                                    "[Files]\r\nKelvo.exe=6 abc\r\nKelvo.dll=\r\nLong.bin=" +
+                                        longValue + "\r\n",
+                                    &m),
+              tovane::ManifestParse::kOk);
+    struct {
+        const char* name;
+        const char* value;  // nullptr: no [Files] value
+    } const cases[] = {
+        {"Kelvo.exe", "6 abc"},          {"Kelvo.dll", ""},
+        {"Kelvo.dat", nullptr},          {"Missing.bin", nullptr},
+        {"Long.bin", longValue.c_str()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string* value = m.FilesValue(c.name);
+        if (c.value == nullptr) {
+            EXPECT_EQ(value, nullptr);
+            continue;
+        }
+        ASSERT_NE(value, nullptr);
+        EXPECT_EQ(*value, c.value);
+    }
+}
+
 TEST(ParseManifest, AbsentPartsGiveTheDefaults) {
     struct {
         const char* name;

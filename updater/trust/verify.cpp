@@ -204,17 +204,4 @@ FileCheck CheckFile(HANDLE file, const char* filesValue, bool required, DWORD* e
     return digest == entry.sha256 ? FileCheck::kMatch : FileCheck::kHashMismatch;
 }
 
-bool ReadFilesValue(const char* manifestPath, const char* name, std::string& value) {
-    // A default no valid value can be tells a missing key from an empty one.
-    static constexpr char kMissing[] = "\x01";
-    char buffer[128];
-    DWORD n =
-        ::GetPrivateProfileStringA("Files", name, kMissing, buffer, sizeof buffer, manifestPath);
-    if (n == 1 && buffer[0] == kMissing[0]) {
-        return false;
-    }
-    value.assign(buffer, n);
-    return true;
-}
-
 }  // namespace tovane::trust

@@ -2,19 +2,17 @@
 // (bcrypt.dll): the manifest's signature against the public keys built into
 // the updater, and each downloaded file against its [Files] entry.
 //
-// The after-download step calls, in this order:
+// The update session calls, in this order:
 //   1. VerifyManifest(manifest bytes, Version.txt.sig bytes) before the
 //      manifest is parsed at all; with HasBuiltInKey() and any result but
-//      kVerified, nothing else of the update is used.
-//   2. ReadFilesValue(manifest path, name, value) per file, then
-//      CheckFile(handle, found ? value : nullptr, required = HasBuiltInKey())
-//      on the downloaded file opened with GENERIC_READ and FILE_SHARE_READ
-//      only (no one can write, rename or delete it while it is open); on
-//      kMatch or kNotRequired it rewinds that handle and copies from it, so
-//      the bytes checked are the bytes installed. Any other result installs
-//      nothing.
-// The manifest bytes verified must be the bytes the profile functions then
-// read: read them once from a file no one else can write.
+//      kVerified, nothing else of the update is used. The bytes verified are
+//      the bytes then parsed, in memory (ParseManifest).
+//   2. CheckFile(handle, the file's [Files] value or nullptr,
+//      required = HasBuiltInKey()) on each downloaded file opened with
+//      GENERIC_READ and FILE_SHARE_READ only (no one can write, rename or
+//      delete it while it is open); on kMatch or kNotRequired the installer
+//      copies from that handle, rewound, so the bytes checked are the bytes
+//      installed. Any other result installs nothing.
 #pragma once
 
 #include <windows.h>
@@ -73,10 +71,5 @@ const char* ToString(FileCheck result);
 // `filesValue` is the [Files] value for the file, or nullptr when the
 // manifest has none.
 FileCheck CheckFile(HANDLE file, const char* filesValue, bool required, DWORD* error = nullptr);
-
-// The [Files] value for `name` from the manifest file; false when there is
-// none. A value too long to be a valid entry comes back as it was read, cut,
-// and then fails to parse.
-bool ReadFilesValue(const char* manifestPath, const char* name, std::string& value);
 
 }  // namespace tovane::trust

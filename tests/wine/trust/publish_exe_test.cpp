@@ -61,15 +61,18 @@ void ExpectAcceptedByTheUpdater(const std::string& folder, const trust::PublicKe
         trust::VerifyManifest(manifest.data(), manifest.size(), sig.data(), sig.size(), {key}),
         trust::ManifestCheck::kVerified)
         << folder;
+    tovane::Manifest parsed;
+    ASSERT_EQ(tovane::ParseManifest(std::string(manifest.begin(), manifest.end()), &parsed),
+              tovane::ManifestParse::kOk)
+        << folder;
     for (const std::string& name : names) {
-        std::string value;
-        ASSERT_TRUE(trust::ReadFilesValue((folder + "\\Version.txt").c_str(), name.c_str(), value))
-            << name;
+        const std::string* value = parsed.FilesValue(name);
+        ASSERT_NE(value, nullptr) << name;
         unique_hfile file(::CreateFileA((folder + "\\" + name).c_str(), GENERIC_READ,
                                         FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(file) << name;
-        EXPECT_EQ(trust::CheckFile(file.get(), value.c_str(), true), trust::FileCheck::kMatch)
+        EXPECT_EQ(trust::CheckFile(file.get(), value->c_str(), true), trust::FileCheck::kMatch)
             << name;
     }
 }

@@ -268,36 +268,5 @@ TEST_F(DownloadedFile, TheCheckedHandleIsTheOneToCopyFrom) {
     EXPECT_EQ(copy, content_);
 }
 
-TEST(ReadFilesValue, FromTheManifestFile) {
-    char dir[MAX_PATH];
-    ASSERT_GT(::GetTempPathA(MAX_PATH, dir), 0u);
-    std::string path = std::string(dir) + "kelvo-files-section.txt";
-    std::string longValue(300, '7');
-    WriteBytes(path,
-               "[Kelvo]\r\nKelvo.dat=1 x\r\n[Files]\r\nKelvo.exe=6 abc\r\nKelvo.dll=\r\n"
-               "Long.bin=" +
-                   longValue + "\r\n");
-    struct {
-        const char* name;
-        bool found;
-        std::string value;
-    } cases[] = {
-        {"Kelvo.exe", true, "6 abc"}, {"kelvo.EXE", true, "6 abc"},  // as Windows matches keys
-        {"Kelvo.dll", true, ""},   // present but empty: refused later as malformed
-        {"Kelvo.dat", false, ""},  // in another section only
-        {"Missing.bin", false, ""},   {"Long.bin", true, longValue.substr(0, 127)},
-    };
-    for (const auto& c : cases) {
-        std::string value = "untouched";
-        EXPECT_EQ(trust::ReadFilesValue(path.c_str(), c.name, value), c.found) << c.name;
-        if (c.found) {
-            EXPECT_EQ(value, c.value) << c.name;
-            trust::FilesEntry e;
-            EXPECT_FALSE(trust::ParseFilesValue(value, e)) << c.name;
-        }
-    }
-    ::DeleteFileA(path.c_str());
-}
-
 }  // namespace
 }  // namespace kelvo::test
