@@ -3,8 +3,9 @@
 # bounded time from a seed corpus made here (valid values, OpenSSL's own
 # signatures and key files of fresh keys, manifests in each encoding), then
 # prints the executions each ran and whether it found anything. The corpus
-# each grows stays in BUILD_DIR/corpus/<name> (the INI differential test
-# under Wine reads corpus/ini_text through KELVO_INI_CORPUS).
+# each grows stays in BUILD_DIR/corpus/<name>; a target with findings kept in
+# the sources (tests/fuzz/corpus/<name>, which the INI differential test under
+# Wine reads too) starts from those as well.
 #   tests/fuzz/run.sh [SECONDS_EACH [BUILD_DIR]]
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -70,8 +71,10 @@ for name in files_value der_signature pem_key ini_text release_values gzip_infla
     corpus=$build/corpus/$name
     mkdir -p "$corpus"
     log=$build/$name.log
+    kept=$root/tests/fuzz/corpus/$name
+    [ -d "$kept" ] || kept=
     if (cd "$build" && "./tests/fuzz/${name}_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
-            -artifact_prefix="$build/$name-" "$corpus" "$seeds/$name" >"$log" 2>&1); then
+            -artifact_prefix="$build/$name-" "$corpus" "$seeds/$name" ${kept:+"$kept"} >"$log" 2>&1); then
         result="no finding"
     else
         result="FINDING (see $log)"

@@ -1,6 +1,7 @@
 // GetPrivateProfileStringA under Wine against IniText::Value. Every file of
-// the table below and, with KELVO_INI_CORPUS naming a folder, every file in
-// it (tests/fuzz/run.sh leaves the fuzzer's corpus in
+// the table below and every file in the folder KELVO_INI_CORPUS names (the
+// test command gives tests/fuzz/corpus/ini_text, the fuzzer's findings kept
+// in the sources; tests/fuzz/run.sh leaves a freshly grown corpus in
 // build/fuzz/corpus/ini_text) is written to a temporary file and asked the
 // same questions both ways: the manifest's names, names found in the file,
 // their case and blank variants, and absent names.
