@@ -25,6 +25,12 @@
 namespace kelvo::test {
 namespace {
 
+// The elevated step's answer to update files or information other than what
+// the user's updater checked.
+constexpr char kNoLongerMatch[] =
+    "The update files no longer match the update information they were checked against. Nothing "
+    "was changed; please try the update again later.";
+
 const char kOldA[] = "old a";
 const char kOldVersion[] = "[Kelvo]\r\nMainVer=1\r\nSubVer=0\r\n";
 
@@ -183,6 +189,16 @@ protected:
         EXPECT_TRUE(ChildrenNamed(tovane_.Pid(), "Kelvo.exe").empty());
     }
 
+    // The update ends in a box with `text`, the product ran on throughout and
+    // the folder holds the old version.
+    void ExpectRefusedAndNothingChanged(HWND dialog, const char* text) {
+        const MessageBoxSeen box = Result(dialog);
+        EXPECT_EQ(box.text, text);
+        ExpectLeftRunning();
+        Finish(box, dialog);
+        ExpectOldVersion();
+    }
+
     std::string name_;
     std::string folder_;
     std::string signals_;
@@ -230,25 +246,19 @@ TEST_F(ElevationTest, TheElevatedStepFailsAndNothingIsChangedAndTheProductRunsOn
     // No consent to hand the folder over: the copy runs with the user's rights.
     HWND dialog = StartUpdate(nullptr);
     ASSERT_NE(dialog, nullptr);
-    const MessageBoxSeen box = Result(dialog);
-    EXPECT_EQ(box.text,
-              "Installing the update with administrator rights failed; every file has its "
-              "previous content again. The update was not installed.");
-    ExpectLeftRunning();
-    Finish(box, dialog);
-    ExpectOldVersion();
+    ExpectRefusedAndNothingChanged(
+        dialog,
+        "Installing the update with administrator rights failed; every file has its "
+        "previous content again. The update was not installed.");
 }
 
 TEST_F(ElevationTest, ConsentDeclinedChangesNothingAndTheProductRunsOn) {
     HWND dialog = StartUpdate("decline-elevation");
     ASSERT_NE(dialog, nullptr);
-    const MessageBoxSeen box = Result(dialog);
-    EXPECT_EQ(box.text,
-              "Kelvo's folder can be changed only with administrator rights, which were not "
-              "given. Nothing was changed.");
-    ExpectLeftRunning();
-    Finish(box, dialog);
-    ExpectOldVersion();
+    ExpectRefusedAndNothingChanged(
+        dialog,
+        "Kelvo's folder can be changed only with administrator rights, which were not "
+        "given. Nothing was changed.");
 }
 
 TEST_F(ElevationTest, AFileChangedAfterTheUsersCheckIsRefusedByTheElevatedStep) {
@@ -259,13 +269,7 @@ TEST_F(ElevationTest, AFileChangedAfterTheUsersCheckIsRefusedByTheElevatedStep) 
     HandFolderOver();
     ASSERT_TRUE(WriteFile(temp_ + "a.dll", "planted by another program of this user"));
     ::DeleteFileA(held_.c_str());
-    const MessageBoxSeen box = Result(dialog);
-    EXPECT_EQ(box.text,
-              "The update files no longer match the update information they were checked "
-              "against. Nothing was changed; please try the update again later.");
-    ExpectLeftRunning();
-    Finish(box, dialog);
-    ExpectOldVersion();
+    ExpectRefusedAndNothingChanged(dialog, kNoLongerMatch);
 }
 
 // Signed, but the release already installed: handed over in place of the
@@ -283,13 +287,7 @@ TEST_F(ElevationTest, AnOlderSignedReleaseHandedOverIsRefusedByTheElevatedStep) 
     ASSERT_TRUE(WriteFile(temp_ + "Tovane.install.txt", manifest));
     ASSERT_TRUE(WriteFile(temp_ + "Tovane.install.sig", signature));
     ::DeleteFileA(held_.c_str());
-    const MessageBoxSeen box = Result(dialog);
-    EXPECT_EQ(box.text,
-              "The update files no longer match the update information they were checked "
-              "against. Nothing was changed; please try the update again later.");
-    ExpectLeftRunning();
-    Finish(box, dialog);
-    ExpectOldVersion();
+    ExpectRefusedAndNothingChanged(dialog, kNoLongerMatch);
 }
 
 TEST_F(ElevationTest, AnUpdaterWithoutAKeyDoesNotAskForAdministratorRights) {
