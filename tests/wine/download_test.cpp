@@ -229,6 +229,45 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.name);
     });
 
+// Every failed transfer says why, with the code where there is one: the
+// manifest's reason reaches the user as "The update server could not be
+// reached: <reason>", and a failure left without one read as a cancel.
+struct ReasonCase {
+    const char* name;
+    std::size_t bodySize;
+    const char* fault;
+    const char* reason;  // in the failure as Describe words it
+};
+
+class FailureReasonTest : public DownloadTest, public ::testing::WithParamInterface<ReasonCase> {};
+
+TEST_P(FailureReasonTest, AFailedTransferSaysWhy) {
+    const ReasonCase& c = GetParam();
+    Serve(c.name, Pattern(c.bodySize), c.fault);
+    tovane::RetryPolicy quick;
+    quick.firstDelayMs = 10;
+    quick.maxDelayMs = 20;
+    RecordingProgress progress;
+    tovane::Failure why;
+    EXPECT_FALSE(tovane::DownloadFile(Url(c.name).c_str(), (local_ + "\\" + c.name).c_str(),
+                                      progress, false, nullptr, quick, &why));
+    const std::string text = tovane::Describe(why);
+    EXPECT_NE(text.find(c.reason), std::string::npos) << text;
+    EXPECT_EQ(text.find("cancelled"), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Server, FailureReasonTest,
+    ::testing::Values(
+        ReasonCase{"reason_not_found", 100, R"({"status": 404})", "failed (HTTP 404)"},
+        ReasonCase{"reason_server_error", 100, R"({"status": 500})", "failed (HTTP 500)"},
+        // Cut short on every attempt: the retries run out on the cut.
+        ReasonCase{"reason_short_of_length", 20000, R"({"length": 30720})", "of 30720 bytes"},
+        // The connection reset before a byte: the call that saw it, and its code.
+        ReasonCase{"reason_reset_before_body", 40000, R"({"reset_after": 0, "reset_delay": 0.1})",
+                   "failed (system error "}),
+    [](const ::testing::TestParamInfo<ReasonCase>& info) { return std::string(info.param.name); });
+
 // Breaks and what the server answers to the resumed request. Every row ends
 // byte-identical to one version of the file, or failed: never two spliced.
 struct ResumeCase {

@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"AddressNotInCertificate", "KELVO_TLS_PORT_GOOD", "127.0.0.1", "file.bin",
                 "error 12038", nullptr},
         Refusal{"RedirectToHttp", "KELVO_TLS_PORT_GOOD", "localhost",
-                "redirect/http/%plain%/file.bin", "redirect away from https refused", nullptr}),
+                "redirect/http/%plain%/file.bin", "away from https was refused", nullptr}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -428,11 +428,11 @@ AttemptEnd Transfer::FollowRedirect() {
         return AttemptEnd::Fail;
     }
     if (!next.secure) {
-        LogNote("redirect away from https refused", target);
+        Record(Failure::Note("a redirect away from https was refused", target));
         return AttemptEnd::Fail;
     }
     if (++redirects_ > kMaxRedirects) {
-        LogNote("too many redirects", target);
+        Record(Failure::Note("more than " + std::to_string(kMaxRedirects) + " redirects", target));
         return AttemptEnd::Fail;
     }
     LogNote("redirected", target);
@@ -465,8 +465,10 @@ AttemptEnd Transfer::TakeAnswer(std::uint64_t offset) {
         Record(Failure::Http("GET", url_, dwStateCode));
         return AttemptEnd::Fail;
     case ReplyUse::RefetchFromStart:
-        diag::Log(Failure::Http("resumed GET could not continue the file and starts it over", url_,
-                                dwStateCode));
+        // Recorded, not only logged: should the retries run out here, it is
+        // the reason.
+        Record(Failure::Http("resumed GET could not continue the file and starts it over", url_,
+                             dwStateCode));
         startOver_ = true;
         return AttemptEnd::Refetch;
     case ReplyUse::UseFromStart:
@@ -632,7 +634,7 @@ AttemptEnd Transfer::ReadBody() {
         std::snprintf(note, sizeof note, "body ended after %llu of %llu bytes",
                       static_cast<unsigned long long>(received_),
                       static_cast<unsigned long long>(announced_));
-        LogNote(note, url_);
+        Record(Failure::Note(note, url_));
         return received_ < announced_ ? AttemptEnd::Broken : AttemptEnd::Fail;
     }
     return AttemptEnd::Done;
