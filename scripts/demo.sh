@@ -137,7 +137,16 @@ else
 fi
 
 after=$(grep -E 'MainVer|SubVer' "$progdir/Version.ini" | tr -d '\r' | tr '\n' ' ')
+# The updater asks Windows to start the product before it says "Update
+# success"; the new process records its start a moment later, which may fall
+# after the driver has ended.
+i=0
 starts=$(grep -c 'pid=' "$progdir/started.log" || true)
+while [ "$starts" -lt 2 ] && [ $i -lt 150 ]; do
+    sleep 0.1
+    i=$((i + 1))
+    starts=$(grep -c 'pid=' "$progdir/started.log" || true)
+done
 echo
 echo "== what happened"
 echo "version before: $before"
