@@ -141,17 +141,8 @@ std::string BuildManifest(const std::vector<ListedFile>& files, std::uint32_t ma
 }
 
 bool ParseExpiryDays(std::string_view text, unsigned& days) {
-    if (text.empty() || text.size() > 4 || text[0] == '0') {
-        return false;
-    }
-    unsigned n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        n = n * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (n > kMaxExpiryDays) {
+    std::uint32_t n = 0;
+    if (text.size() > 4 || !ParseNumber(text, n) || n == 0 || n > kMaxExpiryDays) {
         return false;
     }
     days = n;

@@ -1,5 +1,7 @@
 #include "release_values.h"
 
+#include "numbers.h"
+
 namespace tovane {
 
 namespace {
@@ -38,16 +40,11 @@ void CivilFromDays(std::int64_t days, unsigned& year, unsigned& month, unsigned&
     year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
 }
 
-// Exactly `count` decimal digits at `at`.
+// Exactly `count` (at most 4) decimal digits at `at`.
 bool ReadDigits(std::string_view text, std::size_t at, std::size_t count, unsigned& value) {
-    value = 0;
-    for (std::size_t i = at; i < at + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    return true;
+    const DecimalScan scan = ScanDecimal(text.substr(at, count));
+    value = static_cast<unsigned>(scan.value);
+    return scan.digits == count;
 }
 
 void AppendDigits(std::string& out, unsigned value, int count) {
