@@ -13,6 +13,7 @@
 #include "net/internet.h"
 #include "diag/log.h"
 #include "support/driver.h"
+#include "support/null_progress.h"
 #include "support/working_set.h"
 
 namespace kelvo::test {
@@ -247,7 +248,7 @@ TEST_P(FailureReasonTest, AFailedTransferSaysWhy) {
     tovane::RetryPolicy quick;
     quick.firstDelayMs = 10;
     quick.maxDelayMs = 20;
-    RecordingProgress progress;
+    NullProgress progress;
     tovane::Failure why;
     EXPECT_FALSE(tovane::DownloadFile(Url(c.name).c_str(), (local_ + "\\" + c.name).c_str(),
                                       progress, false, nullptr, quick, &why));
