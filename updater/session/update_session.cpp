@@ -405,10 +405,11 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
     // Only a manifest the server says is not there means "no update"; any
     // other failure must not pass for one.
     const bool absent = !arrived[0] && why.kind == Failure::Kind::kHttpStatus && why.code == 404;
+    Failure signatureWhy;
     if (keyed && arrived[0]) {
-        arrived[1] =
-            DownloadFile(items[1].url.c_str(), items[1].localPath.c_str(), progress, false,
-                         &cancel_, RetryPolicy(), nullptr, CheckBounds(limits::kSignatureBytes));
+        arrived[1] = DownloadFile(items[1].url.c_str(), items[1].localPath.c_str(), progress, false,
+                                  &cancel_, RetryPolicy(), &signatureWhy,
+                                  CheckBounds(limits::kSignatureBytes));
     }
     progress.Flush();
     if (cancel_.Cancelled()) {
@@ -422,6 +423,14 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
         !(arrived[1] && TakeDownload(items[1].localPath, limits::kSignatureBytes, signature))) {
         signature->clear();
         ::DeleteFileA(items[1].localPath.c_str());
+    }
+    // One the server says is not there is missing; one that broke off, was
+    // refused or ran past its bound is the server's failure, and is named so.
+    if (keyed && arrived[0] && !arrived[1] &&
+        !(signatureWhy.kind == Failure::Kind::kHttpStatus && signatureWhy.code == 404)) {
+        ::DeleteFileA(items[0].localPath.c_str());
+        Status(kUnreachable + Describe(signatureWhy) + " No update is offered.");
+        return false;
     }
     if (!arrived[0]) {
         ::DeleteFileA(items[0].localPath.c_str());
