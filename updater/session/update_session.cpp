@@ -127,6 +127,12 @@ const DWORD kPreviousJobWaitMs = 5000;
 
 // The manifest and its signature: small, and needed now, so a server that
 // keeps them coming for long is broken, whatever it sends.
+// The server's own word that a file is not there (HTTP 404), as against a
+// failure to get it.
+bool SaysNotThere(const Failure& why) {
+    return why.kind == Failure::Kind::kHttpStatus && why.code == 404;
+}
+
 TransferBounds CheckBounds(std::size_t maxBytes) {
     TransferBounds bounds;
     bounds.maxBytes = maxBytes;
@@ -404,7 +410,7 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
                               &cancel_, RetryPolicy(), &why, CheckBounds(limits::kManifestBytes));
     // Only a manifest the server says is not there means "no update"; any
     // other failure must not pass for one.
-    const bool absent = !arrived[0] && why.kind == Failure::Kind::kHttpStatus && why.code == 404;
+    const bool absent = !arrived[0] && SaysNotThere(why);
     Failure signatureWhy;
     if (keyed && arrived[0]) {
         arrived[1] = DownloadFile(items[1].url.c_str(), items[1].localPath.c_str(), progress, false,
@@ -426,8 +432,7 @@ bool UpdateSession::FetchManifest(std::string* manifest, std::string* signature)
     }
     // One the server says is not there is missing; one that broke off, was
     // refused or ran past its bound is the server's failure, and is named so.
-    if (keyed && arrived[0] && !arrived[1] &&
-        !(signatureWhy.kind == Failure::Kind::kHttpStatus && signatureWhy.code == 404)) {
+    if (keyed && arrived[0] && !arrived[1] && !SaysNotThere(signatureWhy)) {
         ::DeleteFileA(items[0].localPath.c_str());
         Status(kUnreachable + Describe(signatureWhy) + " No update is offered.");
         return false;

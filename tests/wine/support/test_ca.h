@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/driver.h"
+#include "trust/files_entry.h"
 
 namespace kelvo::test {
 
@@ -61,12 +62,9 @@ inline bool TrustTestCa(std::string* error) {
             *error = where + failed + " failed: " + std::to_string(code);
             return false;
         }
-        std::string key = "Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";
-        static const char kHex[] = "0123456789ABCDEF";
-        for (DWORD i = 0; i < thumbprintSize; ++i) {
-            key += kHex[thumbprint[i] >> 4];
-            key += kHex[thumbprint[i] & 15];
-        }
+        // Registry names are compared without case.
+        const std::string key = "Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" +
+                                tovane::trust::ToHex(thumbprint, thumbprintSize);
         HKEY written = nullptr;
         const LONG rc = ::RegOpenKeyExA(s.root, key.c_str(), 0, KEY_READ, &written);
         if (rc != ERROR_SUCCESS) {

@@ -38,23 +38,16 @@ DWORD RunPublish(const std::string& arguments) {
     // Wine says ERROR_INTERNAL_ERROR when the new process ends before it has
     // started (seen once, on one call of many): that is the start, before a
     // line of the tool has run, so it is tried once more and said.
-    BOOL started = FALSE;
-    DWORD error = 0;
-    for (int attempt = 0; attempt < 2 && !started; ++attempt) {
-        started = ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                   dir.c_str(), &si, &pi);
-        error = started ? 0 : ::GetLastError();
-        if (!started && error != ERROR_INTERNAL_ERROR) {
-            break;
+    for (int attempt = 1; !::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0,
+                                            nullptr, dir.c_str(), &si, &pi);
+         ++attempt) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt == 2) {
+            ADD_FAILURE() << "CreateProcess " << command << ": " << error;
+            return 255;
         }
-        if (!started) {
-            std::printf("CreateProcess %s: %lu, tried again\n", command.c_str(),
-                        static_cast<unsigned long>(error));
-        }
-    }
-    if (!started) {
-        ADD_FAILURE() << "CreateProcess " << command << ": " << error;
-        return 255;
+        std::printf("CreateProcess %s: %lu, tried again\n", command.c_str(),
+                    static_cast<unsigned long>(error));
     }
     unique_handle process(pi.hProcess), thread(pi.hThread);
     EXPECT_EQ(::WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0) << command;
