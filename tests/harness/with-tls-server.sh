@@ -6,7 +6,8 @@
 #   with-tls-server.sh STATE [--switch-port PORT] command...
 # The command sees KELVO_TLS_ROOT and KELVO_HTTP_ROOT (both the served
 # folder, the latter for the updater's test fixture), KELVO_TLS_CA (the
-# test CA, DER), and KELVO_TLS_PORT_GOOD, _UNTRUSTED, _WRONGNAME, _PLAIN.
+# test CA, DER), KELVO_TLS_GOOD_CERT (the certificate it issued for
+# "localhost", DER), and KELVO_TLS_PORT_GOOD, _UNTRUSTED, _WRONGNAME, _PLAIN.
 # With --switch-port, PORT serves the certificate named in
 # KELVO_TLS_ROOT/tls.mode (good, untrusted, wrongname) or, for "redirect",
 # sends each request on to plain http (tls_server.py).
@@ -41,6 +42,7 @@ cert good ca localhost
 cert untrusted other-ca localhost
 cert wrongname ca wrong.example
 openssl x509 -in "$state/ca.pem" -outform DER -out "$state/ca.der"
+openssl x509 -in "$state/good.pem" -outform DER -out "$state/good.der"
 
 # shellcheck disable=SC2086
 python3 "$here/tls_server.py" --root "$state/root" --port-file "$state/ports" $switch \
@@ -63,10 +65,11 @@ port() { sed -n "s/^$1=//p" "$state/ports"; }
 KELVO_TLS_ROOT=$state/root
 KELVO_HTTP_ROOT=$state/root
 KELVO_TLS_CA=$state/ca.der
+KELVO_TLS_GOOD_CERT=$state/good.der
 KELVO_TLS_PORT_GOOD=$(port good)
 KELVO_TLS_PORT_UNTRUSTED=$(port untrusted)
 KELVO_TLS_PORT_WRONGNAME=$(port wrongname)
 KELVO_TLS_PORT_PLAIN=$(port plain)
-export KELVO_TLS_ROOT KELVO_HTTP_ROOT KELVO_TLS_CA KELVO_TLS_PORT_GOOD KELVO_TLS_PORT_UNTRUSTED \
+export KELVO_TLS_ROOT KELVO_HTTP_ROOT KELVO_TLS_CA KELVO_TLS_GOOD_CERT KELVO_TLS_PORT_GOOD KELVO_TLS_PORT_UNTRUSTED \
     KELVO_TLS_PORT_WRONGNAME KELVO_TLS_PORT_PLAIN
 "$@"
